@@ -1,6 +1,7 @@
 // The real apfold binary, run as a process in a fresh survey directory.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -344,4 +345,30 @@ TEST_F(Cli, AbsurdCountsStayWithinMemory) {
     EXPECT_EQ(many_scans.exit_code, 2);
     EXPECT_EQ(many_scans.out, "Failed to open scan1-2\n");
   }
+}
+
+TEST_F(Cli, ExampleSurvey) {
+  std::filesystem::copy(APFOLD_EXAMPLE_SURVEY, ".", std::filesystem::copy_options::recursive);
+  auto r = run_apfold({"12", "3"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "Reference point 5: more than 16 access points, 2 readings dropped\n"
+            "Reference point 6: more than 16 access points, 2 readings dropped\n"
+            "Reference point 7: more than 16 access points, 1 readings dropped\n"
+            "Reference point 11: more than 16 access points, 3 readings dropped\n"
+            "Writing database\n");
+  const std::string bytes = db();
+  ASSERT_EQ(bytes.size(), 20u + 12 * 1228u);
+  EXPECT_EQ(bytes.substr(0, 20), encode_header(12, 4, 3, 1, 0));
+  for (std::size_t i = 0; i < 12; ++i) {
+    const std::size_t rec = 20 + 1228 * i;
+    const int32_t count = support::get_le32s(bytes, rec + 1216);
+    EXPECT_GE(count, 1) << i;
+    EXPECT_LE(count, 16) << i;
+    for (int32_t k = 0; k < count; ++k) {
+      EXPECT_GE(support::get_le32s(bytes, rec + 76 * static_cast<std::size_t>(k) + 72), 1);
+    }
+  }
+  // Point 7's driver prints no noise level at all.
+  for (std::size_t k = 0; k < 16; ++k) EXPECT_EQ(support::get_lef32(bytes, 20 + 1228 * 6 + 76 * k + 68), 0.0f);
 }
