@@ -18,7 +18,7 @@ namespace {
 
 std::vector<refpoint> points(const std::vector<std::pair<int32_t, int32_t>>& coords) {
   std::vector<refpoint> v(coords.size());
-  std::memset(v.data(), 0, v.size() * sizeof(refpoint));
+  if (!v.empty()) std::memset(v.data(), 0, v.size() * sizeof(refpoint));
   for (std::size_t i = 0; i < coords.size(); ++i) {
     v[i].x = coords[i].first;
     v[i].y = coords[i].second;
