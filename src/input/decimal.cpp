@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <limits>
 #include <system_error>
+#include <type_traits>
 
 std::size_t decimal_length(const char* s) {
   const char* p = s;
@@ -65,9 +66,31 @@ bool too_large(const char* p, const char* end) {
   return lead + exponent > 0;
 }
 
+// Scan levels are nearly always short integers ("-73"). With at most
+// `digits` digits an integer is exact in T, so it converts directly; returns
+// nullptr for anything else (a fraction, an exponent, a longer number).
+template <typename T, int digits>
+const char* scan_short_integer(const char* s, T* value) {
+  const char* p = s;
+  const bool negative = *p == '-';
+  if (*p == '+' || *p == '-') ++p;
+  const char* first = p;
+  uint32_t magnitude = 0;
+  while (is_digit(*p) && p - first < digits) {
+    magnitude = magnitude * 10 + static_cast<uint32_t>(*p++ - '0');
+  }
+  if (p == first || is_digit(*p) || *p == '.' || *p == 'e' || *p == 'E') return nullptr;
+  const auto result = static_cast<T>(magnitude);
+  *value = negative ? -result : result;  // "-0" is a negative zero, as from_chars gives
+  return p;
+}
+
 template <typename T>
 const char* scan_number(const char* s, T* value) {
   while (is_space(*s)) ++s;
+  // 7 digits stay below 2^24, 9 below 2^53 (and 2^32).
+  constexpr int exact_digits = std::is_same_v<T, float> ? 7 : 9;
+  if (const char* end = scan_short_integer<T, exact_digits>(s, value)) return end;
   const std::size_t len = decimal_length(s);
   if (len == 0) return nullptr;
   const char* end = s + len;
