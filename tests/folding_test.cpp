@@ -146,3 +146,43 @@ TEST(Folding, NoSeventeenthSlotAndEveryReadingOfADroppedAddressIsDropped) {
   std::memset(expected, 0x5a, sizeof expected);
   EXPECT_EQ(std::memcmp(&guard[1], expected, sizeof expected), 0);
 }
+
+// fold_scans is the driver's fast path for folding one point; it must give
+// exactly what merge_scan gives, scan after scan, including the drops past
+// sixteen slots, duplicates within a scan and bytes after terminators.
+TEST(Folding, FoldScansEqualsMergeScanScanAfterScan) {
+  uint64_t state = 0x2545F4914F6CDD1Dull;
+  const auto next = [&state](uint32_t bound) {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    return static_cast<uint32_t>(state % bound);
+  };
+  for (int round = 0; round < 3000; ++round) {
+    const int scans = 1 + static_cast<int>(next(8));
+    std::vector<refpoint> recs(static_cast<std::size_t>(scans));
+    for (refpoint& r : recs) {
+      std::memset(&r, 0, sizeof r);
+      r.ap_count = static_cast<int32_t>(next(MAX_APS + 1));
+      for (int k = 0; k < r.ap_count; ++k) {
+        ap_reading& ap = r.ap[k];
+        // A small alphabet of addresses, so that matches and overflows are common;
+        // lengths up to 31 reach into every 8-byte word of the field.
+        const uint32_t len = 1 + next(31);
+        const char letter = static_cast<char>('a' + next(3));
+        for (uint32_t b = 0; b < len; ++b) ap.address[b] = b + 1 == len ? letter : 'x';
+        if (next(4) == 0 && len < 30) ap.address[len + 1] = 'g';  // garbage after the terminator
+        ap.signal_level = -static_cast<float>(next(1000)) / 7.0f;
+        ap.noise_level = static_cast<float>(next(1000)) / 3.0f;
+        ap.seen = 1;
+      }
+    }
+    refpoint by_merge = recs[0];
+    int merged_drops = 0;
+    for (int j = 1; j < scans; ++j) merged_drops += merge_scan(&by_merge, &recs[static_cast<std::size_t>(j)]);
+    refpoint by_fold = recs[0];
+    const int64_t fold_drops = fold_scans(&by_fold, recs.data() + 1, scans - 1);
+    ASSERT_EQ(fold_drops, merged_drops) << "round " << round;
+    ASSERT_EQ(std::memcmp(&by_fold, &by_merge, sizeof(refpoint)), 0) << "round " << round;
+  }
+}
