@@ -1,6 +1,7 @@
 #include "input/file_io.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -30,56 +31,103 @@ void close_keep_errno(int fd) {
 
 }  // namespace
 
-std::unique_ptr<char[]> load_file(const char* path, std::size_t* size_out) {
+namespace {
+
+// Opens a regular file for reading and sizes it; -1 with errno set when it
+// cannot be opened, is no regular file, or is too large to hold with a NUL.
+int open_regular(const char* path, std::size_t* size) {
   // O_NONBLOCK: opening a FIFO for reading must not wait for a writer; the
   // fstat below then refuses it. It has no effect on regular files.
   int fd = ::open(path, O_RDONLY | O_BINARY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return nullptr;
+  if (fd < 0) return -1;
 
   struct stat st {};
   if (::fstat(fd, &st) != 0) {
     close_keep_errno(fd);
-    return nullptr;
+    return -1;
   }
   if (!S_ISREG(st.st_mode)) {
     ::close(fd);
     errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-    return nullptr;
+    return -1;
   }
   if (st.st_size < 0 ||
       static_cast<unsigned long long>(st.st_size) >= static_cast<std::size_t>(-1)) {
     ::close(fd);
     errno = ENOMEM;
-    return nullptr;
+    return -1;
   }
-  const auto size = static_cast<std::size_t>(st.st_size);
+  *size = static_cast<std::size_t>(st.st_size);
+  return fd;
+}
 
+// Reads exactly `size` bytes of fd into `to`, then closes fd; 0 on success,
+// 1 with errno set on a read error or a short read.
+int read_and_close(int fd, char* to, std::size_t size) {
+  std::size_t done = 0;
+  while (done < size) {
+    ssize_t got = ::read(fd, to + done, size - done);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      close_keep_errno(fd);
+      return 1;
+    }
+    if (got == 0) {  // the file shrank under us: a short read
+      ::close(fd);
+      errno = EIO;
+      return 1;
+    }
+    done += static_cast<std::size_t>(got);
+  }
+  ::close(fd);
+  to[size] = '\0';
+  return 0;
+}
+
+}  // namespace
+
+std::unique_ptr<char[]> load_file(const char* path, std::size_t* size_out) {
+  std::size_t size = 0;
+  const int fd = open_regular(path, &size);
+  if (fd < 0) return nullptr;
   std::unique_ptr<char[]> buffer(new (std::nothrow) char[size + 1]);
   if (!buffer) {
     ::close(fd);
     errno = ENOMEM;
     return nullptr;
   }
-
-  std::size_t done = 0;
-  while (done < size) {
-    ssize_t got = ::read(fd, buffer.get() + done, size - done);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      close_keep_errno(fd);
-      return nullptr;
-    }
-    if (got == 0) {  // the file shrank under us: a short read
-      ::close(fd);
-      errno = EIO;
-      return nullptr;
-    }
-    done += static_cast<std::size_t>(got);
-  }
-  ::close(fd);
-  buffer[size] = '\0';
+  if (read_and_close(fd, buffer.get(), size) != 0) return nullptr;
   if (size_out) *size_out = size;
   return buffer;
+}
+
+int load_file_into(const char* path, text_buffer* buffer, std::size_t* size_out) {
+  std::size_t size = 0;
+  const int fd = open_regular(path, &size);
+  if (fd < 0) return 1;
+  if (buffer->capacity < size + 1) {
+    // Whole 16 KiB steps, so a survey of similar files grows it a few times;
+    // the old storage goes first so that peak use stays one buffer.
+    constexpr std::size_t step = 16 * 1024;
+    buffer->data.reset();
+    buffer->capacity = 0;
+    const std::size_t rounded = size + 1 <= SIZE_MAX - step ? (size + step) / step * step : 0;
+    if (rounded > 0) buffer->data.reset(new (std::nothrow) char[rounded]);
+    buffer->capacity = buffer->data ? rounded : 0;
+    if (!buffer->data) {
+      // No more than the file itself needs can still be had.
+      buffer->data.reset(new (std::nothrow) char[size + 1]);
+      if (!buffer->data) {
+        ::close(fd);
+        errno = ENOMEM;
+        return 1;
+      }
+      buffer->capacity = size + 1;
+    }
+  }
+  if (read_and_close(fd, buffer->data.get(), size) != 0) return 1;
+  *size_out = size;
+  return 0;
 }
 
 int append_text(const char* path, const char* text) {

@@ -12,6 +12,20 @@
 // Prints nothing. When `size` is given it receives the file size.
 std::unique_ptr<char[]> load_file(const char* path, std::size_t* size = nullptr);
 
+// Storage for loading file after file: it grows to the largest file loaded
+// and is kept, so a run over many files allocates a few times, not per file.
+struct text_buffer {
+  std::unique_ptr<char[]> data;
+  std::size_t capacity = 0;  // bytes at data
+};
+
+// load_file into *buffer: returns 0 when data holds every byte of the file
+// followed by one NUL and *size the file size; otherwise 1, with errno set,
+// for the same reasons load_file yields nothing (storage that cannot be had
+// is storage for a file larger than any before). The buffer stays usable
+// after a failure; only its content is lost.
+int load_file_into(const char* path, text_buffer* buffer, std::size_t* size);
+
 // Appends the NUL-terminated `text` to `path`, creating it if absent, in text
 // mode (on Windows each line feed becomes CR LF). Returns 0 only when every
 // byte reached the file; 1 when it cannot be opened or the write or the
