@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -59,9 +60,10 @@ struct free_deleter {
 };
 using record_block = std::unique_ptr<refpoint[], free_deleter>;
 
-// All refpoint sets of the run in one zero-filled block: set j (from 1) is
-// the n records starting at (j - 1) * n. calloc hands out fresh pages that
-// are zero already, so storage that no scan fills is never touched.
+// Room for every refpoint set of the run, n x s records in one zero-filled
+// block, obtained whole before the first scan is read. calloc hands out
+// fresh pages that are zero already, so storage that is not used is never
+// touched.
 bool allocate_sets(int32_t n, int32_t s, record_block* block) {
   if (n == 0 || s == 0) return true;  // no records to hold
   const auto records = static_cast<uint64_t>(n) * static_cast<uint64_t>(s);
@@ -78,8 +80,70 @@ bool allocate_sets(int32_t n, int32_t s, record_block* block) {
   return true;
 }
 
-refpoint_set set_of(const record_block& block, int32_t n, int32_t scan) {
-  return block.get() + static_cast<std::size_t>(scan - 1) * static_cast<std::size_t>(n);
+// "scan<i>-<j>", as "scan%d-%d" prints it for positive i and j, without a
+// format parse per file: a campus survey names tens of thousands of them.
+void format_scan_name(char* name, int32_t i, int32_t j) {
+  char* p = name;
+  for (const char c : {'s', 'c', 'a', 'n'}) *p++ = c;
+  const auto put = [&p](int32_t v) {
+    char digits[10];
+    int count = 0;
+    auto u = static_cast<uint32_t>(v);
+    do {
+      digits[count++] = static_cast<char>('0' + u % 10);
+      u /= 10;
+    } while (u != 0);
+    while (count > 0) *p++ = digits[--count];
+  };
+  put(i);
+  *p++ = '-';
+  put(j);
+  *p = '\0';
+}
+
+// The parts of the block a run uses. Only set 1 is written out, and a
+// point's records in the other sets are read only to fold that point, so
+// each point is folded as soon as its scans are parsed and its later scans
+// share one row of records with every other point's:
+//   folded       records 0 .. n-1: set 1, each point's first scan, folded
+//                into and written out;
+//   later_scans  the next s - 1 records: the point's scans 2 .. s;
+//   counts       then the readings dropped at points 1 .. n-1 (8 bytes
+//                each), kept until the last scan is read; the (n - 1) x
+//                (s - 1) records left have room for them.
+// The rest of the block stays untouched, and the records folded stay in the
+// cache. Without records (n or s 0) all are null.
+struct block_parts {
+  refpoint_set folded = nullptr;
+  refpoint* later_scans = nullptr;  // only when s > 1
+  unsigned char* counts = nullptr;  // only when s > 1
+};
+
+block_parts parts_of(const record_block& block, int32_t n, int32_t s) {
+  block_parts parts;
+  if (!block) return parts;
+  parts.folded = block.get();
+  if (s > 1) {
+    parts.later_scans = parts.folded + n;
+    parts.counts = reinterpret_cast<unsigned char*>(parts.later_scans + (s - 1));
+  }
+  return parts;
+}
+
+// Where the count of a point (from 1) is kept; null when nothing is.
+unsigned char* count_of(const block_parts& parts, int32_t point) {
+  if (!parts.counts) return nullptr;
+  return parts.counts + 8 * static_cast<std::size_t>(point - 1);
+}
+
+void keep_count(const block_parts& parts, int32_t point, int64_t dropped) {
+  if (unsigned char* at = count_of(parts, point)) std::memcpy(at, &dropped, 8);
+}
+
+int64_t kept_count(const block_parts& parts, int32_t point) {
+  int64_t dropped = 0;
+  if (const unsigned char* at = count_of(parts, point)) std::memcpy(&dropped, at, 8);
+  return dropped;
 }
 
 }  // namespace
@@ -129,35 +193,48 @@ int main(int argc, char** argv) {
     return EXIT_FAILED;
   }
 
-  // Every scan of point 1, then every scan of point 2, and so on.
+  const block_parts parts = parts_of(block, n, s);
+  int64_t last_dropped = 0;  // the last point's count, never kept in the block
+
+  // Every scan of point 1, then every scan of point 2, and so on. One text
+  // buffer serves them all.
+  text_buffer text;
   for (int32_t i = 1; i <= n; ++i) {
+    refpoint& base = parts.folded[i - 1];
     for (int32_t j = 1; j <= s; ++j) {
       char name[32];
-      std::snprintf(name, sizeof name, "scan%d-%d", i, j);
-      auto text = load_file(name);
-      if (!text) {
+      format_scan_name(name, i, j);
+      std::size_t size = 0;
+      if (load_file_into(name, &text, &size) != 0) {
         std::printf("Failed to open %s\n", name);
         return EXIT_SCAN_MISSING;
       }
-      refpoint& record = set_of(block, n, j)[i - 1];
-      parse_scan(text.get(), &record);
+      refpoint& record = j == 1 ? base : parts.later_scans[j - 2];
+      if (j > 1) std::memset(&record, 0, sizeof record);  // as parse_scan expects
+      parse_scan(text.data.get(), &record);
       record.x = xs[static_cast<std::size_t>(i - 1)];
       record.y = ys[static_cast<std::size_t>(i - 1)];
     }
+    const int64_t dropped = s > 1 ? fold_scans(&base, parts.later_scans, s - 1) : 0;
+    average_refpoint(&base);
+    if (i < n) {
+      keep_count(parts, i, dropped);
+    } else {
+      last_dropped = dropped;
+    }
   }
 
-  refpoint_set folded = n > 0 ? set_of(block, n, 1) : nullptr;
-  for (int32_t i = 0; i < n; ++i) {
-    refpoint& base = folded[i];
-    int64_t dropped = 0;
-    for (int32_t j = 2; j <= s; ++j) dropped += merge_scan(&base, &set_of(block, n, j)[i]);
-    average_refpoint(&base);
+  // Reported only once every scan is read: a run that ends at a missing scan
+  // file says nothing about folding.
+  for (int32_t i = 1; i <= n; ++i) {
+    const int64_t dropped = i < n ? kept_count(parts, i) : last_dropped;
     if (dropped > 0) {
-      std::printf("Reference point %d: more than %d access points, %lld readings dropped\n", i + 1,
+      std::printf("Reference point %d: more than %d access points, %lld readings dropped\n", i,
                   MAX_APS, static_cast<long long>(dropped));
     }
   }
 
+  const refpoint_set folded = parts.folded;
   const db_header header = compute_bounds(folded, n);
   std::printf("Writing database\n");
   if (write_database(&header, folded, DATABASE_FILE_NAME) != 0) return EXIT_FAILED;
