@@ -6,26 +6,14 @@
 #include <cstring>
 #include <new>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#ifndef O_BINARY
-#define O_BINARY 0
-#endif
-#ifndef O_CLOEXEC
-#define O_CLOEXEC 0
-#endif
-#ifndef O_NONBLOCK
-#define O_NONBLOCK 0
-#endif
+#include "platform/platform.h"
 
 namespace {
 
 // Closes without disturbing the errno of the failure being reported.
 void close_keep_errno(int fd) {
   int saved = errno;
-  ::close(fd);
+  close_file(fd);
   errno = saved;
 }
 
@@ -36,28 +24,25 @@ namespace {
 // Opens a regular file for reading and sizes it; -1 with errno set when it
 // cannot be opened, is no regular file, or is too large to hold with a NUL.
 int open_regular(const char* path, std::size_t* size) {
-  // O_NONBLOCK: opening a FIFO for reading must not wait for a writer; the
-  // fstat below then refuses it. It has no effect on regular files.
-  int fd = ::open(path, O_RDONLY | O_BINARY | O_CLOEXEC | O_NONBLOCK);
+  int fd = open_for_reading(path);
   if (fd < 0) return -1;
 
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) {
+  open_file_info info{};
+  if (stat_open_file(fd, &info) != 0) {
     close_keep_errno(fd);
     return -1;
   }
-  if (!S_ISREG(st.st_mode)) {
-    ::close(fd);
-    errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+  if (!info.regular) {
+    close_file(fd);
+    errno = info.directory ? EISDIR : EINVAL;
     return -1;
   }
-  if (st.st_size < 0 ||
-      static_cast<unsigned long long>(st.st_size) >= static_cast<std::size_t>(-1)) {
-    ::close(fd);
+  if (info.size >= static_cast<std::size_t>(-1)) {
+    close_file(fd);
     errno = ENOMEM;
     return -1;
   }
-  *size = static_cast<std::size_t>(st.st_size);
+  *size = static_cast<std::size_t>(info.size);
   return fd;
 }
 
@@ -66,20 +51,20 @@ int open_regular(const char* path, std::size_t* size) {
 int read_and_close(int fd, char* to, std::size_t size) {
   std::size_t done = 0;
   while (done < size) {
-    ssize_t got = ::read(fd, to + done, size - done);
+    const long long got = read_some(fd, to + done, size - done);
     if (got < 0) {
       if (errno == EINTR) continue;
       close_keep_errno(fd);
       return 1;
     }
     if (got == 0) {  // the file shrank under us: a short read
-      ::close(fd);
+      close_file(fd);
       errno = EIO;
       return 1;
     }
     done += static_cast<std::size_t>(got);
   }
-  ::close(fd);
+  close_file(fd);
   to[size] = '\0';
   return 0;
 }
@@ -92,7 +77,7 @@ std::unique_ptr<char[]> load_file(const char* path, std::size_t* size_out) {
   if (fd < 0) return nullptr;
   std::unique_ptr<char[]> buffer(new (std::nothrow) char[size + 1]);
   if (!buffer) {
-    ::close(fd);
+    close_file(fd);
     errno = ENOMEM;
     return nullptr;
   }
@@ -118,7 +103,7 @@ int load_file_into(const char* path, text_buffer* buffer, std::size_t* size_out)
       // No more than the file itself needs can still be had.
       buffer->data.reset(new (std::nothrow) char[size + 1]);
       if (!buffer->data) {
-        ::close(fd);
+        close_file(fd);
         errno = ENOMEM;
         return 1;
       }

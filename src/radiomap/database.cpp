@@ -5,43 +5,19 @@
 #include <limits>
 #include <string>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include "input/file_io.h"
-
-#ifndef O_BINARY
-#define O_BINARY 0
-#endif
-#ifndef O_CLOEXEC
-#define O_CLOEXEC 0
-#endif
+#include "platform/platform.h"
 
 namespace {
 
 int32_t wrap(uint32_t v) { return static_cast<int32_t>(v); }
 uint32_t bits(int32_t v) { return static_cast<uint32_t>(v); }
 
-// Makes a finished rename durable. Some file systems cannot sync a
-// directory; once the rename has happened the new database is in place, so
-// any error here is ignored.
-void sync_parent_directory(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-  int fd = ::open(dir.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
-}
-
 // Opens a fresh temporary file. A leftover under our own name can only come
 // from a dead process that had the same pid, so it is removed once.
 int create_temporary(const std::string& tmp) {
-  const int flags = O_WRONLY | O_CREAT | O_EXCL | O_BINARY | O_CLOEXEC;
-  int fd = ::open(tmp.c_str(), flags, 0666);
-  if (fd < 0 && errno == EEXIST && ::unlink(tmp.c_str()) == 0) {
-    fd = ::open(tmp.c_str(), flags, 0666);
-  }
+  int fd = create_new_file(tmp.c_str());
+  if (fd < 0 && errno == EEXIST && std::remove(tmp.c_str()) == 0) fd = create_new_file(tmp.c_str());
   return fd;
 }
 
@@ -76,18 +52,18 @@ int write_database(const db_header* header, const refpoint* records, const char*
     return 1;
   }
   const std::string target(path);
-  const std::string tmp = target + ".tmp." + std::to_string(::getpid());
+  const std::string tmp = target + ".tmp." + std::to_string(current_process_id());
 
   const int fd = create_temporary(tmp);
   if (fd < 0) {
     report_system_error("Unable to write file");
     return 1;
   }
-  std::FILE* f = ::fdopen(fd, "wb");
+  std::FILE* f = open_write_stream(fd);
   if (!f) {
     report_system_error("Unable to write data to file");
-    ::close(fd);
-    ::unlink(tmp.c_str());
+    close_file(fd);
+    std::remove(tmp.c_str());
     return 1;
   }
 
@@ -102,26 +78,28 @@ int write_database(const db_header* header, const refpoint* records, const char*
     // Buffered bytes reach the system only here: a full disk or a file-size
     // limit can fail the flush after every fwrite reported success.
     failure = "Unable to write data to file";
-  } else if (::fsync(::fileno(f)) != 0) {
+  } else if (sync_file(fd) != 0) {
     failure = "Unable to write data to file";
   }
   if (failure) {
     if (errno == 0) errno = EIO;
     report_system_error(failure);
     std::fclose(f);
-    ::unlink(tmp.c_str());
+    std::remove(tmp.c_str());
     return 1;
   }
   if (std::fclose(f) != 0) {
     report_system_error("Unable to write data to file");
-    ::unlink(tmp.c_str());
+    std::remove(tmp.c_str());
     return 1;
   }
-  if (std::rename(tmp.c_str(), path) != 0) {
+  // One step from the old database to the new one: whoever opens the name
+  // finds one or the other, never a part.
+  if (replace_file(tmp.c_str(), path) != 0) {
     report_system_error("Unable to write file");
-    ::unlink(tmp.c_str());
+    std::remove(tmp.c_str());
     return 1;
   }
-  sync_parent_directory(target);
+  sync_directory_of(path);
   return 0;
 }
