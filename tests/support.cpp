@@ -10,37 +10,16 @@
 #include <fstream>
 #include <sstream>
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 namespace support {
-
-const char* apfold_binary() { return APFOLD_BINARY; }
-
-void TempDirTest::SetUp() {
-  char cwd[4096];
-  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-  old_cwd_ = cwd;
-  std::string tmpl = (std::filesystem::temp_directory_path() / "apfold-test-XXXXXX").string();
-  ASSERT_NE(mkdtemp(tmpl.data()), nullptr) << std::strerror(errno);
-  dir_ = tmpl;
-  ASSERT_EQ(chdir(dir_.c_str()), 0);
-}
-
-void TempDirTest::TearDown() {
-  if (!old_cwd_.empty()) (void)!chdir(old_cwd_.c_str());
-  if (!dir_.empty()) {
-    std::error_code ec;
-    // Restore write permission that a test may have taken away before removing.
-    std::filesystem::permissions(dir_, std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ec);
-    std::filesystem::remove_all(dir_, ec);
-  }
-}
 
 void write_file(const std::string& path, std::string_view content) {
   std::ofstream f(path, std::ios::binary | std::ios::trunc);
@@ -55,11 +34,6 @@ std::string read_file(const std::string& path, bool* ok) {
   std::ostringstream s;
   s << f.rdbuf();
   return s.str();
-}
-
-bool exists(const std::string& path) {
-  struct stat st {};
-  return lstat(path.c_str(), &st) == 0;
 }
 
 std::vector<std::string> list_dir(const std::string& dir) {
@@ -131,6 +105,46 @@ std::string encode_header(int32_t n, int32_t width, int32_t height, int32_t offs
   std::string h;
   for (int32_t v : {n, width, height, offset_x, offset_y}) put_le32(h, static_cast<uint32_t>(v));
   return h;
+}
+
+run_result run_apfold(const std::vector<std::string>& args, const std::string& cwd,
+                      const run_limits& limits) {
+  std::vector<std::string> argv{apfold_binary()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return run(argv, cwd, limits);
+}
+
+#ifndef _WIN32
+// The POSIX side; support_win32.cpp has the Windows one.
+
+const char* apfold_binary() { return APFOLD_BINARY; }
+
+std::string fixture_path(const char* path) { return path; }
+
+void TempDirTest::SetUp() {
+  char cwd[4096];
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  old_cwd_ = cwd;
+  std::string tmpl = (std::filesystem::temp_directory_path() / "apfold-test-XXXXXX").string();
+  ASSERT_NE(mkdtemp(tmpl.data()), nullptr) << std::strerror(errno);
+  dir_ = tmpl;
+  ASSERT_EQ(chdir(dir_.c_str()), 0);
+}
+
+void TempDirTest::TearDown() {
+  if (!old_cwd_.empty()) (void)!chdir(old_cwd_.c_str());
+  if (!dir_.empty()) {
+    std::error_code ec;
+    // Restore write permission that a test may have taken away before removing.
+    std::filesystem::permissions(dir_, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ec);
+    std::filesystem::remove_all(dir_, ec);
+  }
+}
+
+bool exists(const std::string& path) {
+  struct stat st {};
+  return lstat(path.c_str(), &st) == 0;
 }
 
 namespace {
@@ -241,13 +255,6 @@ run_result run(const std::vector<std::string>& argv, const std::string& cwd,
       limits);
 }
 
-run_result run_apfold(const std::vector<std::string>& args, const std::string& cwd,
-                      const run_limits& limits) {
-  std::vector<std::string> argv{apfold_binary()};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return run(argv, cwd, limits);
-}
-
 run_result run_in_child(const std::function<int()>& fn, const run_limits& limits) {
   return spawn(
       [&] {
@@ -257,5 +264,7 @@ run_result run_in_child(const std::function<int()>& fn, const run_limits& limits
       },
       limits);
 }
+
+#endif  // !_WIN32
 
 }  // namespace support

@@ -16,6 +16,11 @@ namespace support {
 // Path of the apfold binary under test.
 const char* apfold_binary();
 
+// A fixture the build names (APFOLD_EXAMPLE_SURVEY, APFOLD_GOLDEN_DIR): the
+// path as given, or on Windows, where the build puts the programs and a copy
+// of the fixtures beside the test program, that path under its directory.
+std::string fixture_path(const char* path);
+
 // Each test runs in a new empty directory (the process's working directory),
 // removed afterwards. All file names in tests are relative to it.
 class TempDirTest : public ::testing::Test {
@@ -64,6 +69,7 @@ std::string capture_stdout(const std::function<void()>& fn);
 // Same for standard error.
 std::string capture_stderr(const std::function<void()>& fn);
 
+// Limits are POSIX resource limits; on Windows only the defaults are taken.
 struct run_limits {
   long long file_size = -1;     // RLIMIT_FSIZE in bytes, SIGXFSZ ignored; -1: none
   long long address_space = -1; // RLIMIT_AS in bytes; -1: none
@@ -86,7 +92,7 @@ run_result run_apfold(const std::vector<std::string>& args, const std::string& c
                       const run_limits& limits = {});
 
 // Runs fn in a forked child under the limits, with standard output and
-// error captured; the child exits with fn's return value.
+// error captured; the child exits with fn's return value. POSIX only.
 run_result run_in_child(const std::function<int()>& fn, const run_limits& limits = {});
 
 }  // namespace support
