@@ -1,9 +1,23 @@
 #!/usr/bin/env bash
 # Installs what building and testing apfold needs, from Debian's packages,
 # when it is not there yet. Safe to run again.
+#   scripts/deps.sh            the Linux build, tests, benchmarks, fuzzing
+#   scripts/deps.sh --package  and what building the Debian package needs
+#   scripts/deps.sh --windows  and the MinGW-w64 cross compilers (posix thread
+#                              model, for GoogleTest), GoogleTest's sources
+#                              and wine64 to run the Windows tests
 set -euo pipefail
 
 packages=(cmake ninja-build g++ libgtest-dev libbenchmark-dev clang libclang-rt-14-dev valgrind librsvg2-bin)
+PACKAGE_PACKAGES=(dpkg-dev)
+WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix googletest wine64)
+for flag in "$@"; do
+  case "$flag" in
+    --package) packages+=("${PACKAGE_PACKAGES[@]}") ;;
+    --windows) packages+=("${WINDOWS_PACKAGES[@]}") ;;
+    *) echo "deps.sh: unknown option $flag" >&2; exit 2 ;;
+  esac
+done
 missing=()
 for p in "${packages[@]}"; do
   status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
