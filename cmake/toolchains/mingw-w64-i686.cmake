@@ -10,21 +10,4 @@ set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
 
 set(APFOLD_MINGW_TRIPLET i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${APFOLD_MINGW_TRIPLET}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${APFOLD_MINGW_TRIPLET}-g++-posix)
-set(CMAKE_RC_COMPILER ${APFOLD_MINGW_TRIPLET}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${APFOLD_MINGW_TRIPLET})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# Levels are stored bit for bit: float arithmetic in SSE registers rounds
-# each operation to single precision as on x86_64, where the default x87
-# code would keep sums in 80-bit registers. Every processor that runs a
-# supported Windows has SSE2.
-set(CMAKE_C_FLAGS_INIT "-msse2 -mfpmath=sse")
-set(CMAKE_CXX_FLAGS_INIT "-msse2 -mfpmath=sse")
-
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)
