@@ -482,7 +482,6 @@ std::vector<std::tuple<int, int, std::string>> texts_of_class(const std::string&
 
 constexpr colour GREY{200, 200, 200};
 constexpr colour WHITE{255, 255, 255};
-constexpr colour PINK{231, 41, 138};
 // Reference values of matplotlib's viridis at 0, 0.25, 0.5 and 1.
 constexpr colour VIRIDIS_0{68, 1, 84};
 constexpr colour VIRIDIS_25{59, 82, 139};
