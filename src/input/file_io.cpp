@@ -17,10 +17,6 @@ void close_keep_errno(int fd) {
   errno = saved;
 }
 
-}  // namespace
-
-namespace {
-
 // Opens a regular file for reading and sizes it; -1 with errno set when it
 // cannot be opened, is no regular file, or is too large to hold with a NUL.
 int open_regular(const char* path, std::size_t* size) {
@@ -91,24 +87,25 @@ int load_file_into(const char* path, text_buffer* buffer, std::size_t* size_out)
   const int fd = open_regular(path, &size);
   if (fd < 0) return 1;
   if (buffer->capacity < size + 1) {
-    // Whole 16 KiB steps, so a survey of similar files grows it a few times;
-    // the old storage goes first so that peak use stays one buffer.
-    constexpr std::size_t step = 16 * 1024;
+    // The old storage goes first, so that peak use stays one buffer.
     buffer->data.reset();
     buffer->capacity = 0;
-    const std::size_t rounded = size + 1 <= SIZE_MAX - step ? (size + step) / step * step : 0;
-    if (rounded > 0) buffer->data.reset(new (std::nothrow) char[rounded]);
-    buffer->capacity = buffer->data ? rounded : 0;
-    if (!buffer->data) {
-      // No more than the file itself needs can still be had.
-      buffer->data.reset(new (std::nothrow) char[size + 1]);
-      if (!buffer->data) {
-        close_file(fd);
-        errno = ENOMEM;
-        return 1;
-      }
-      buffer->capacity = size + 1;
+    // Whole 16 KiB steps, so a survey of similar files grows it a few times;
+    // when the rounded size cannot be had, the file's own size may still be.
+    constexpr std::size_t step = 16 * 1024;
+    std::size_t want = size + 1;
+    if (want <= SIZE_MAX - step) want = (want + step - 1) / step * step;
+    buffer->data.reset(new (std::nothrow) char[want]);
+    if (!buffer->data && want != size + 1) {
+      want = size + 1;
+      buffer->data.reset(new (std::nothrow) char[want]);
     }
+    if (!buffer->data) {
+      close_file(fd);
+      errno = ENOMEM;
+      return 1;
+    }
+    buffer->capacity = want;
   }
   if (read_and_close(fd, buffer->data.get(), size) != 0) return 1;
   *size_out = size;
