@@ -104,26 +104,8 @@ bool parse_float(std::string_view text, float* out) {
 
 // --- surveys, built into db.bin by the real apfold ---------------------------
 
-struct cell {
-  std::string address;
-  std::string essid;
-  std::string signal;
-  std::string noise;  // empty: no noise level printed
-};
-
-std::string report(const std::vector<cell>& cells) {
-  std::string text = "wlan0     Scan completed :\n";
-  int n = 1;
-  for (const auto& c : cells) {
-    char num[16];
-    std::snprintf(num, sizeof num, "%02d", n++);
-    text += "          Cell " + std::string(num) + " - Address: " + c.address + "\n";
-    text += "                    Quality=40/70  Signal level=" + c.signal + " dBm";
-    if (!c.noise.empty()) text += "  Noise level=" + c.noise + " dBm";
-    text += "\n                    ESSID:\"" + c.essid + "\"\n";
-  }
-  return text;
-}
+using cell = support::scan_cell;
+constexpr auto report = support::scan_report;
 
 struct survey_point {
   int x, y;

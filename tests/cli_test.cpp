@@ -15,36 +15,12 @@ using support::encode_record;
 using support::expected_ap;
 using support::run_apfold;
 using support::write_file;
+using cell = support::scan_cell;
+constexpr auto report = support::scan_report;
 
 namespace {
 
 constexpr const char* usage = "Usage: apfold <num_refpoints> <num_scans>\n";
-
-struct cell {
-  std::string address;
-  std::string essid;
-  std::string signal;  // as written in the report
-  std::string noise;   // empty: the report prints no noise level
-};
-
-// A scan report in the wireless tools' layout.
-std::string report(const std::vector<cell>& cells) {
-  std::string text = "wlan0     Scan completed :\n";
-  int n = 1;
-  for (const auto& c : cells) {
-    char num[16];
-    std::snprintf(num, sizeof num, "%02d", n++);
-    text += "          Cell " + std::string(num) + " - Address: " + c.address + "\n";
-    text += "                    Channel:6\n";
-    text += "                    Frequency:2.437 GHz (Channel 6)\n";
-    text += "                    Quality=40/70  Signal level=" + c.signal + " dBm";
-    if (!c.noise.empty()) text += "  Noise level=" + c.noise + " dBm";
-    text += "\n                    Encryption key:on\n";
-    text += "                    ESSID:\"" + c.essid + "\"\n";
-    text += "                    Mode:Master\n";
-  }
-  return text;
-}
 
 std::string seq(const std::vector<std::pair<int, int>>& coords) {
   std::string text;

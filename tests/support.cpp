@@ -79,6 +79,24 @@ void put_lef32(std::string& b, float v) {
   put_le32(b, u);
 }
 
+std::string scan_report(const std::vector<scan_cell>& cells) {
+  std::string text = "wlan0     Scan completed :\n";
+  int n = 1;
+  for (const auto& c : cells) {
+    char num[16];
+    std::snprintf(num, sizeof num, "%02d", n++);
+    text += "          Cell " + std::string(num) + " - Address: " + c.address + "\n";
+    text += "                    Channel:6\n";
+    text += "                    Frequency:2.437 GHz (Channel 6)\n";
+    text += "                    Quality=40/70  Signal level=" + c.signal + " dBm";
+    if (!c.noise.empty()) text += "  Noise level=" + c.noise + " dBm";
+    text += "\n                    Encryption key:on\n";
+    text += "                    ESSID:\"" + c.essid + "\"\n";
+    text += "                    Mode:Master\n";
+  }
+  return text;
+}
+
 std::string encode_record(int32_t x, int32_t y, const std::vector<expected_ap>& aps) {
   std::string rec(1228, '\0');
   for (std::size_t k = 0; k < aps.size() && k < 16; ++k) {

@@ -57,6 +57,17 @@ struct expected_ap {
   float noise = 0;
   int32_t seen = 1;
 };
+// One cell of a scan report written by the tests: levels as the report
+// prints them; an empty noise level is a driver that prints none.
+struct scan_cell {
+  std::string address;
+  std::string essid;
+  std::string signal;
+  std::string noise;
+};
+// A report in the wireless tools' layout, one cell per entry, numbered from 01.
+std::string scan_report(const std::vector<scan_cell>& cells);
+
 // One 1228-byte record: 16 slots of 76 bytes (address at 0, essid at 32,
 // signal at 64, noise at 68, seen at 72), then ap_count, x, y at 1216..1227.
 std::string encode_record(int32_t x, int32_t y, const std::vector<expected_ap>& aps);
