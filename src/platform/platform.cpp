@@ -109,6 +109,15 @@ int replace_file(const char* from, const char* to) {
 
 unsigned long current_process_id() { return GetCurrentProcessId(); }
 
+int usable_cpu_count() {
+  DWORD_PTR process = 0;
+  DWORD_PTR system = 0;
+  if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system) || process == 0) return 1;
+  int count = 0;
+  for (; process != 0; process &= process - 1) ++count;
+  return count;
+}
+
 #else  // POSIX
 
 #include <cstdio>
@@ -116,6 +125,9 @@ unsigned long current_process_id() { return GetCurrentProcessId(); }
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sched.h>
+#endif
 
 // Systems that have none of these need none of them.
 #ifndef O_BINARY
@@ -169,5 +181,21 @@ void sync_directory_of(const char* path) {
 int replace_file(const char* from, const char* to) { return std::rename(from, to); }
 
 unsigned long current_process_id() { return static_cast<unsigned long>(::getpid()); }
+
+int usable_cpu_count() {
+#ifdef __linux__
+  // The affinity mask, not the CPUs online: a run pinned to one CPU by
+  // taskset or a container's cpuset has one.
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (::sched_getaffinity(0, sizeof set, &set) == 0) {
+    const int count = CPU_COUNT(&set);
+    return count > 0 ? count : 1;
+  }
+#endif
+  const long online = ::sysconf(_SC_NPROCESSORS_ONLN);
+  if (online < 1) return 1;
+  return online > INT_MAX ? INT_MAX : static_cast<int>(online);
+}
 
 #endif

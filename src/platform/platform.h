@@ -55,3 +55,7 @@ int replace_file(const char* from, const char* to);
 
 // The running process's id, for names no other live process uses.
 unsigned long current_process_id();
+
+// The CPUs this process may run on (at least 1): its affinity mask where the
+// system has one, otherwise the processors online.
+int usable_cpu_count();
