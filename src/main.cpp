@@ -17,6 +17,7 @@
 
 #include "input/decimal.h"
 #include "input/file_io.h"
+#include "input/scan_reader.h"
 #include "input/scan_text.h"
 #include "input/seq_file.h"
 #include "radiomap/database.h"
@@ -78,27 +79,6 @@ bool allocate_sets(int32_t n, int32_t s, record_block* block) {
   }
   block->reset(static_cast<refpoint*>(p));
   return true;
-}
-
-// "scan<i>-<j>", as "scan%d-%d" prints it for positive i and j, without a
-// format parse per file: a campus survey names tens of thousands of them.
-void format_scan_name(char* name, int32_t i, int32_t j) {
-  char* p = name;
-  for (const char c : {'s', 'c', 'a', 'n'}) *p++ = c;
-  const auto put = [&p](int32_t v) {
-    char digits[10];
-    int count = 0;
-    auto u = static_cast<uint32_t>(v);
-    do {
-      digits[count++] = static_cast<char>('0' + u % 10);
-      u /= 10;
-    } while (u != 0);
-    while (count > 0) *p++ = digits[--count];
-  };
-  put(i);
-  *p++ = '-';
-  put(j);
-  *p = '\0';
 }
 
 // The parts of the block a run uses. Only set 1 is written out, and a
@@ -196,22 +176,28 @@ int main(int argc, char** argv) {
   const block_parts parts = parts_of(block, n, s);
   int64_t last_dropped = 0;  // the last point's count, never kept in the block
 
-  // Every scan of point 1, then every scan of point 2, and so on. One text
-  // buffer serves them all.
-  text_buffer text;
+  // Every scan of point 1, then every scan of point 2, and so on, loaded
+  // ahead of the parsing where a second CPU can do it.
+  const scan_reader_ptr reader = scan_reader_start(n, s);
+  if (!reader) {
+    errno = ENOMEM;
+    report_system_error("malloc failed");
+    return EXIT_FAILED;
+  }
   for (int32_t i = 1; i <= n; ++i) {
     refpoint& base = parts.folded[i - 1];
     for (int32_t j = 1; j <= s; ++j) {
-      char name[32];
-      format_scan_name(name, i, j);
+      const char* text = nullptr;
       std::size_t size = 0;
-      if (load_file_into(name, &text, &size) != 0) {
+      if (scan_reader_next(reader.get(), &text, &size) != 0) {
+        char name[32];
+        format_scan_name(name, i, j);
         std::printf("Failed to open %s\n", name);
         return EXIT_SCAN_MISSING;
       }
       refpoint& record = j == 1 ? base : parts.later_scans[j - 2];
       if (j > 1) std::memset(&record, 0, sizeof record);  // as parse_scan expects
-      parse_scan(text.data.get(), &record);
+      parse_scan(text, &record);
       record.x = xs[static_cast<std::size_t>(i - 1)];
       record.y = ys[static_cast<std::size_t>(i - 1)];
     }

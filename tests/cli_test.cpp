@@ -186,6 +186,61 @@ TEST_F(Cli, ScanFilesAreReadInPointMajorOrder) {
   EXPECT_EQ(r.out, "Failed to open scan1-1\n");
 }
 
+// Scan files are loaded ahead on a second thread where the run may use two
+// CPUs and in turn with the parsing on one: the runs must not differ in any
+// byte, with more files than are ever held ahead and with a file missing
+// far into the survey.
+TEST_F(Cli, OneCpuAndTwoGiveTheSameRun) {
+  constexpr int n = 30;
+  constexpr int s = 12;
+  std::vector<std::pair<int, int>> coords;
+  for (int i = 0; i < n; ++i) coords.push_back({i % 6, i / 6});
+  const std::string seq_text = seq(coords);
+  const auto write_survey = [&] {
+    write_file("seq.txt", seq_text);
+    for (int i = 1; i <= n; ++i) {
+      for (int j = 1; j <= s; ++j) {
+        std::vector<cell> cells;
+        const int count = 10 + (i * 7 + j * 3) % 12;  // 10 to 21 cells: some points drop
+        for (int k = 0; k < count; ++k) {
+          const int ap = (i + j + k * 5) % 40;
+          cells.push_back({"00:11:22:33:44:" + std::to_string(10 + ap), "net" + std::to_string(ap % 4),
+                           std::to_string(-40 - (ap + j) % 50), j % 4 == 0 ? "" : "-9" + std::to_string(k % 10)});
+        }
+        write_file(scan_name(i, j), report(cells));
+      }
+    }
+  };
+  const struct {
+    const char* what;
+    const char* missing;  // nullptr: none
+  } rows[] = {{"whole survey", nullptr}, {"a scan missing", "scan17-5"}};
+  for (const auto& row : rows) {
+    support::run_result runs[2];
+    std::string dbs[2];
+    for (const bool one_cpu : {false, true}) {
+      write_survey();
+      write_file("db.bin", "old database");
+      if (row.missing) unlink(row.missing);
+      runs[one_cpu] = run_apfold({std::to_string(n), std::to_string(s)}, ".", {.one_cpu = one_cpu});
+      dbs[one_cpu] = db();
+    }
+    EXPECT_EQ(runs[0].exit_code, row.missing ? 2 : 0) << row.what;
+    EXPECT_EQ(runs[1].exit_code, runs[0].exit_code) << row.what;
+    EXPECT_EQ(runs[1].out, runs[0].out) << row.what;
+    EXPECT_EQ(runs[1].err, runs[0].err) << row.what;
+    EXPECT_TRUE(dbs[1] == dbs[0]) << row.what;
+    if (row.missing) {
+      EXPECT_EQ(runs[0].out, std::string("Failed to open ") + row.missing + "\n");
+      EXPECT_EQ(dbs[0], "old database");
+    } else {
+      EXPECT_TRUE(runs[0].out.ends_with("Writing database\n")) << runs[0].out;
+      EXPECT_NE(runs[0].out.find("readings dropped"), std::string::npos) << runs[0].out;
+      EXPECT_EQ(dbs[0].size(), 20u + n * 1228u);
+    }
+  }
+}
+
 TEST_F(Cli, FoldsEachPointsScansIntoTheDatabase) {
   write_file("seq.txt", seq({{2, 3}, {5, -1}}));
   write_file("scan1-1", report({{"00:0A:00:00:00:01", "Office", "-50", "-90"}}));

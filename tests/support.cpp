@@ -17,6 +17,9 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sched.h>
+#endif
 #endif
 
 namespace support {
@@ -198,6 +201,22 @@ void apply_limits(const run_limits& limits) {
     rlimit rl{static_cast<rlim_t>(limits.address_space), static_cast<rlim_t>(limits.address_space)};
     setrlimit(RLIMIT_AS, &rl);
   }
+#ifdef __linux__
+  if (limits.one_cpu) {
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    sched_getaffinity(0, sizeof allowed, &allowed);
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    for (std::size_t cpu = 0; cpu < static_cast<std::size_t>(CPU_SETSIZE); ++cpu) {
+      if (CPU_ISSET(cpu, &allowed)) {
+        CPU_SET(cpu, &one);
+        break;
+      }
+    }
+    sched_setaffinity(0, sizeof one, &one);
+  }
+#endif
 }
 
 run_result spawn(const std::function<void()>& child, const run_limits& limits) {

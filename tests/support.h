@@ -84,6 +84,7 @@ std::string capture_stderr(const std::function<void()>& fn);
 struct run_limits {
   long long file_size = -1;     // RLIMIT_FSIZE in bytes, SIGXFSZ ignored; -1: none
   long long address_space = -1; // RLIMIT_AS in bytes; -1: none
+  bool one_cpu = false;         // pinned to a single CPU (Linux affinity mask)
 };
 
 struct run_result {
