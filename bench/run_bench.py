@@ -10,7 +10,8 @@ apfold run alternately, A B A B, so that drifting machine load hits both
 alike. Printed: the median wall time of each, the ratio of the medians,
 apfold's peak resident set against the records the run must hold
 (N x S x 1228 + 8N + 8S bytes), optionally the same for a survey ten times
-larger, and then the micro-benchmarks.
+larger, and then the micro-benchmarks. With --one-cpu every run is pinned to
+one CPU, where apfold loads and parses in turn.
 """
 
 import argparse
@@ -51,10 +52,19 @@ def ensure_survey(root, points, scans):
     return path
 
 
+PIN = None  # the CPU every run is pinned to (--one-cpu), or None
+
+
+def pin():
+    if PIN is not None:
+        os.sched_setaffinity(0, {PIN})
+
+
 def run_once(launch, binary, survey, points, scans):
     """Wall seconds, CPU seconds and peak RSS in bytes of one run."""
     child = subprocess.run([launch, binary, str(points), str(scans)], cwd=survey,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+                           stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True,
+                           preexec_fn=pin)
     line = child.stderr.strip().splitlines()[-1] if child.stderr.strip() else ""
     fields = line.split()
     if child.returncode != 0 or len(fields) != 9 or fields[0] != "launch:":
@@ -106,6 +116,8 @@ def main():
     ap.add_argument("--pairs", type=int, default=7, help="baseline/apfold pairs (at least 5)")
     ap.add_argument("--scaling", action="store_true",
                     help="also run a survey with ten times the points and compare")
+    ap.add_argument("--one-cpu", action="store_true",
+                    help="pin every run to one CPU: apfold then loads and parses in turn")
     ap.add_argument("--no-micro", action="store_true")
     ap.add_argument("--micro-args", default="", help="extra arguments for the micro-benchmarks")
     args = ap.parse_args()
@@ -113,16 +125,20 @@ def main():
         ap.error("--pairs must be at least 5")
     apfold, baseline = os.path.abspath(args.apfold), os.path.abspath(args.baseline)
     launch = os.path.abspath(args.launch)
+    if args.one_cpu:
+        global PIN
+        PIN = min(os.sched_getaffinity(0))
 
     survey = ensure_survey(args.surveys, args.points, args.scans)
-    print(f"== {args.points} x {args.scans} survey, {args.pairs} pairs ({survey})")
+    pinned = f", pinned to CPU {PIN}" if PIN is not None else ""
+    print(f"== {args.points} x {args.scans} survey, {args.pairs} pairs{pinned} ({survey})")
     small = report(compare(launch, apfold, baseline, survey, args.points, args.scans, args.pairs),
                    args.points, args.scans)
 
     if args.scaling:
         points = 10 * args.points
         survey = ensure_survey(args.surveys, points, args.scans)
-        print(f"== {points} x {args.scans} survey, {args.pairs} pairs ({survey})")
+        print(f"== {points} x {args.scans} survey, {args.pairs} pairs{pinned} ({survey})")
         large = report(compare(launch, apfold, baseline, survey, points, args.scans, args.pairs),
                        points, args.scans)
         print(f"== 10x the survey: apfold {large[0] / small[0]:.2f}x the time, "
