@@ -8,6 +8,7 @@
 // file, synced, renamed over "baseline.bin". Nothing is parsed. It is the
 // yardstick the benchmark holds apfold's wall time against.
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -15,6 +16,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "input/scan_reader.h"  // format_scan_name: the same names as apfold's
 
 namespace {
 
@@ -41,25 +44,6 @@ int read_whole(const char* path, std::vector<char>* buffer) {
   }
   ::close(fd);
   return 0;
-}
-
-// "scan<i>-<j>" without printf, as apfold names its files.
-void scan_name(char* name, long i, long j) {
-  char* p = name;
-  for (const char c : {'s', 'c', 'a', 'n'}) *p++ = c;
-  const auto put = [&p](long v) {
-    char digits[24];
-    int count = 0;
-    do {
-      digits[count++] = static_cast<char>('0' + v % 10);
-      v /= 10;
-    } while (v != 0);
-    while (count > 0) *p++ = digits[--count];
-  };
-  put(i);
-  *p++ = '-';
-  put(j);
-  *p = '\0';
 }
 
 int write_synced(const char* path, std::size_t size) {
@@ -96,7 +80,7 @@ int main(int argc, char** argv) {
   }
   const long n = std::strtol(argv[1], nullptr, 10);
   const long s = std::strtol(argv[2], nullptr, 10);
-  if (n < 0 || s < 0) return 2;
+  if (n < 0 || s < 0 || n > INT32_MAX || s > INT32_MAX) return 2;
 
   std::vector<char> buffer;
   if (read_whole("seq.txt", &buffer) != 0) {
@@ -105,8 +89,8 @@ int main(int argc, char** argv) {
   }
   for (long i = 1; i <= n; ++i) {
     for (long j = 1; j <= s; ++j) {
-      char name[56];
-      scan_name(name, i, j);
+      char name[32];
+      format_scan_name(name, static_cast<int32_t>(i), static_cast<int32_t>(j));
       if (read_whole(name, &buffer) != 0) {
         std::fprintf(stderr, "cannot read %s\n", name);
         return 1;
