@@ -32,9 +32,9 @@ constexpr uint32_t WAKE_CALLER_AT = SLOTS / 2;  // files waiting
 // large).
 constexpr std::size_t AHEAD_BYTES = std::size_t{4} << 20;
 
-// A slot's buffer grows to the largest file it held; one larger than this is
-// given back once parsed, so that large files leave no lasting cost and the
-// idle slots keep SLOTS x 32 KiB at most.
+// A slot's buffer grows to the largest file it held; loading ahead, one
+// larger than this is given back once parsed, so that large files leave no
+// lasting cost and the idle slots keep SLOTS x 32 KiB at most.
 constexpr std::size_t KEPT_CAPACITY = std::size_t{32} << 10;
 
 struct slot {
@@ -142,13 +142,15 @@ void wait_for_file(scan_reader* r, position t) {
 
 void give_back(scan_reader* r) {
   r->holding = false;
+  // Loaded in the caller, the one buffer is kept whatever its size, so that
+  // a survey of large files allocates a few times, not per file.
+  if (!r->ahead) return;
   const position t = r->tail.load();
-  slot& sl = r->slots[r->ahead ? t % SLOTS : 0];
+  slot& sl = r->slots[t % SLOTS];
   if (sl.text.capacity > KEPT_CAPACITY) {
     sl.text.data.reset();
     sl.text.capacity = 0;
   }
-  if (!r->ahead) return;
   if (sl.status == 0) r->bytes_ahead.fetch_sub(sl.size);
   r->tail.store(t + 1);
   if (!r->loader_sleeping.load()) return;
