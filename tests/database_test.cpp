@@ -54,7 +54,10 @@ TEST(Database, BoundsOfTheGrid) {
   }
 }
 
-class DatabaseFile : public TempDirTest {
+// Every file test runs with both ways of making the new file: without a name
+// until it is complete (where the system allows it) and under the temporary
+// name from the start.
+class DatabaseFile : public TempDirTest, public ::testing::WithParamInterface<temporary_file> {
  protected:
   // Two records with some content, and the bytes they must produce.
   void SetUp() override {
@@ -72,7 +75,9 @@ class DatabaseFile : public TempDirTest {
                 support::encode_record(5, -1, {});
   }
 
-  int write() const { return write_database(&header_, recs_.data(), "db.bin"); }
+  int write(const char* path = "db.bin") const {
+    return write_database(&header_, recs_.data(), path, GetParam());
+  }
 
   // Everything in the directory apart from the files a test put there.
   void expect_only(const std::vector<std::string>& names) {
@@ -84,40 +89,66 @@ class DatabaseFile : public TempDirTest {
   std::string expected_;
 };
 
-TEST_F(DatabaseFile, WritesHeaderThenRecordsByteForByte) {
+TEST_P(DatabaseFile, WritesHeaderThenRecordsByteForByte) {
   ASSERT_EQ(write(), 0);
   EXPECT_EQ(support::read_file("db.bin"), expected_);
   EXPECT_EQ(expected_.size(), 20u + 2 * 1228u);
   expect_only({"db.bin"});
 }
 
-TEST_F(DatabaseFile, EmptyRunIsTheBareHeader) {
+TEST_P(DatabaseFile, EmptyRunIsTheBareHeader) {
   db_header h = compute_bounds(nullptr, 0);
-  ASSERT_EQ(write_database(&h, nullptr, "db.bin"), 0);
+  ASSERT_EQ(write_database(&h, nullptr, "db.bin", GetParam()), 0);
   const std::string bytes = support::read_file("db.bin");
   const unsigned char golden[20] = {0, 0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 0,
                                     1, 0, 0, 0x80, 1, 0, 0, 0x80};
   EXPECT_EQ(bytes, std::string(reinterpret_cast<const char*>(golden), 20));
 }
 
-TEST_F(DatabaseFile, ReplacesALargerExistingFileInsteadOfAppending) {
+TEST_P(DatabaseFile, ReplacesALargerExistingFileInsteadOfAppending) {
   support::write_file("db.bin", std::string(100000, 'x'));
   ASSERT_EQ(write(), 0);
   EXPECT_EQ(support::read_file("db.bin"), expected_);
   expect_only({"db.bin"});
 }
 
-TEST_F(DatabaseFile, IgnoresAStaleTemporaryFileOfAnotherProcess) {
+TEST_P(DatabaseFile, IgnoresAStaleTemporaryFileOfAnotherProcess) {
   support::write_file("db.bin.tmp.1", "left by a crash");
   ASSERT_EQ(write(), 0);
   EXPECT_EQ(support::read_file("db.bin"), expected_);
+}
+
+// A leftover under this process's own temporary name is from a dead process
+// that had the same pid: it is replaced, not an obstacle.
+TEST_P(DatabaseFile, ReplacesAStaleTemporaryFileUnderItsOwnName) {
+  const std::string own = "db.bin.tmp." + std::to_string(getpid());
+  support::write_file(own, "left by a crash");
+  ASSERT_EQ(write(), 0);
+  EXPECT_EQ(support::read_file("db.bin"), expected_);
+  expect_only({"db.bin"});
+}
+
+// A new database gets 0666 less the umask, like any file a program creates;
+// one that replaces another gets the same, not the old file's mode.
+TEST_P(DatabaseFile, ModeIsTheUsualLessTheUmask) {
+  support::write_file("db.bin", "old");
+  ASSERT_EQ(chmod("db.bin", 0600), 0);
+  for (const mode_t mask : {mode_t{022}, mode_t{077}, mode_t{0}}) {
+    const mode_t before = umask(mask);
+    const int status = write();
+    umask(before);
+    ASSERT_EQ(status, 0);
+    struct stat st {};
+    ASSERT_EQ(stat("db.bin", &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0666 & ~mask) << "umask " << std::oct << mask;
+  }
 }
 
 // A file-size limit stops the write at every interesting point: inside the
 // header, at its end, inside and at the end of the first record, one byte
 // short of the whole. Each must fail with the report, leave the old
 // database untouched and leave no temporary file.
-TEST_F(DatabaseFile, FileSizeLimitAnywhereLeavesTheOldDatabase) {
+TEST_P(DatabaseFile, FileSizeLimitAnywhereLeavesTheOldDatabase) {
   const std::string old_db = "previous database contents";
   const long long size = static_cast<long long>(expected_.size());
   for (long long limit : {0LL, 1LL, 19LL, 20LL, 21LL, 1247LL, 1248LL, size - 1}) {
@@ -134,7 +165,7 @@ TEST_F(DatabaseFile, FileSizeLimitAnywhereLeavesTheOldDatabase) {
   EXPECT_EQ(support::read_file("db.bin"), expected_);
 }
 
-TEST_F(DatabaseFile, DirectoryInThePlaceOfTheDatabase) {
+TEST_P(DatabaseFile, DirectoryInThePlaceOfTheDatabase) {
   ASSERT_EQ(mkdir("db.bin", 0755), 0);
   support::write_file("db.bin/inside", "kept");
   std::string err = support::capture_stderr([&] { EXPECT_EQ(write(), 1); });
@@ -143,13 +174,13 @@ TEST_F(DatabaseFile, DirectoryInThePlaceOfTheDatabase) {
   EXPECT_EQ(support::read_file("db.bin/inside"), "kept");
 }
 
-TEST_F(DatabaseFile, MissingDirectoryCannotBeCreated) {
+TEST_P(DatabaseFile, MissingDirectoryCannotBeCreated) {
   std::string err = support::capture_stderr(
-      [&] { EXPECT_EQ(write_database(&header_, recs_.data(), "no/such/db.bin"), 1); });
+      [&] { EXPECT_EQ(write("no/such/db.bin"), 1); });
   EXPECT_EQ(err, "Unable to write file: No such file or directory\n");
 }
 
-TEST_F(DatabaseFile, ReadOnlyDirectory) {
+TEST_P(DatabaseFile, ReadOnlyDirectory) {
   ASSERT_EQ(mkdir("ro", 0755), 0);
   support::write_file("ro/db.bin", "old");
   ASSERT_EQ(chmod("ro", 0555), 0);
@@ -159,8 +190,14 @@ TEST_F(DatabaseFile, ReadOnlyDirectory) {
     GTEST_SKIP() << "permission bits are not enforced for this user";
   }
   std::string err = support::capture_stderr(
-      [&] { EXPECT_EQ(write_database(&header_, recs_.data(), "ro/db.bin"), 1); });
+      [&] { EXPECT_EQ(write("ro/db.bin"), 1); });
   chmod("ro", 0755);
   EXPECT_EQ(err, "Unable to write file: Permission denied\n");
   EXPECT_EQ(support::read_file("ro/db.bin"), "old");
 }
+
+INSTANTIATE_TEST_SUITE_P(Ways, DatabaseFile,
+                         ::testing::Values(temporary_file::automatic, temporary_file::named),
+                         [](const ::testing::TestParamInfo<temporary_file>& way) {
+                           return way.param == temporary_file::named ? "named" : "unnamed";
+                         });

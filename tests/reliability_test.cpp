@@ -18,13 +18,16 @@
 #include <thread>
 #include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <malloc.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "radiomap/database.h"
 #include "support.h"
 
 using support::encode_header;
@@ -206,8 +209,8 @@ class apfold_process {
     return WIFEXITED(status_) ? WEXITSTATUS(status_) : WIFSIGNALED(status_) ? -WTERMSIG(status_) : -1;
   }
 
-  void kill() {
-    if (running()) ::kill(pid_, SIGKILL);
+  void kill(int sig = SIGKILL) {
+    if (running()) ::kill(pid_, sig);
   }
 
  private:
@@ -235,6 +238,35 @@ long long file_size(const std::string& path) {
 }
 
 std::string temporary_of(pid_t pid) { return "db.bin.tmp." + std::to_string(pid); }
+
+// The size of the new database a process is writing in the working
+// directory: its temporary file, or the file without a name that it holds
+// open (which /proc shows as "<dir>/#<inode> (deleted)"); -1 when there is
+// neither.
+long long writing_size(pid_t pid) {
+  const long long named = file_size(temporary_of(pid));
+  if (named >= 0) return named;
+  const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+  char cwd[4096];
+  if (!::getcwd(cwd, sizeof cwd)) return -1;
+  const std::string unnamed_prefix = std::string(cwd) + "/#";
+  DIR* dir = ::opendir(fds.c_str());  // gone once the process has ended
+  if (!dir) return -1;
+  long long size = -1;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string link = fds + "/" + entry->d_name;
+    char target[4200];
+    const ssize_t length = ::readlink(link.c_str(), target, sizeof target - 1);
+    if (length <= 0) continue;
+    const std::string_view t(target, static_cast<std::size_t>(length));
+    if (t.starts_with(unnamed_prefix) && t.ends_with(" (deleted)")) {
+      size = file_size(link);
+      break;
+    }
+  }
+  ::closedir(dir);
+  return size;
+}
 
 // Where a database differs from the two it may be, for the failure message.
 std::string describe(const std::string& got, const std::string& a, const std::string& b) {
@@ -296,7 +328,7 @@ TEST_F(Reliability, KilledRunLeavesTheOldOrTheNewDatabase) {
     const std::string tmp = temporary_of(run.pid());
     double writing = -1, complete = -1;
     while (run.running()) {
-      const long long tmp_size = file_size(tmp);
+      const long long tmp_size = writing_size(run.pid());
       const file_state db = state_of("db.bin");
       if (writing < 0 && (tmp_size >= 0 || db != before)) writing = ms_since(start);
       if (writing >= 0 && complete < 0 &&
@@ -355,13 +387,13 @@ TEST_F(Reliability, KilledRunLeavesTheOldOrTheNewDatabase) {
         const long long threshold = at(rng);
         // Gives up well after the run should have ended, for a writer that
         // never makes the temporary file.
-        while (run.running() && file_size(tmp) < threshold && ms_since(start) < 4 * exit_ms) {
+        while (run.running() && writing_size(run.pid()) < threshold && ms_since(start) < 4 * exit_ms) {
         }
         break;
       }
       default: kill_after(complete_ms, exit_ms); break;
     }
-    const long long size_at_kill = file_size(tmp);
+    const long long size_at_kill = writing_size(run.pid());
     run.kill();
     const int code = run.wait();
     ++mode_rounds[mode];
@@ -387,7 +419,7 @@ TEST_F(Reliability, KilledRunLeavesTheOldOrTheNewDatabase) {
       ::unlink(tmp.c_str());
     }
   }
-  std::printf("[ kills ] %d rounds, %d ended by SIGKILL (%d while the temporary file existed); "
+  std::printf("[ kills ] %d rounds, %d ended by SIGKILL (%d while the new database was written); "
               "db.bin afterwards: %d old, %d new, %d neither; %d stale temporary files\n",
               rounds, kills, during_write, kept_old, got_new, rounds - kept_old - got_new, stale);
   std::printf("[ kills ] killed/rounds by moment: any time %d/%d, while writing %d/%d, at a "
@@ -405,6 +437,155 @@ TEST_F(Reliability, KilledRunLeavesTheOldOrTheNewDatabase) {
   EXPECT_EQ(names.size(), static_cast<std::size_t>(big_n) + 2);
   for (const auto& name : names) {
     EXPECT_TRUE(name == "db.bin" || name == "seq.txt" || name.starts_with("scan")) << name;
+  }
+}
+
+constexpr int interrupting_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+// What an interrupted round left: db.bin must be the old or the new database
+// and nothing else may be there but the survey. Returns false (after
+// reporting) when it is not so.
+bool check_left_behind(const std::string& what, const std::string& old_db, const std::string& new_db,
+                       std::size_t survey_files) {
+  const std::string db = read_file("db.bin");
+  bool ok = true;
+  if (!(db == old_db || db == new_db)) {
+    ADD_FAILURE() << what << ": " << describe(db, old_db, new_db);
+    ok = false;
+  }
+  const auto names = support::list_dir(".");
+  for (const auto& name : names) {
+    if (name == "db.bin" || name == "seq.txt" || name.starts_with("scan")) continue;
+    ADD_FAILURE() << what << ": left behind " << name;
+    ::unlink(name.c_str());
+    ok = false;
+  }
+  EXPECT_EQ(names.size(), survey_files + 1) << what;
+  return ok;
+}
+
+// SIGINT, SIGTERM, SIGHUP and SIGQUIT at random moments in the second half
+// of a run that replaces a 24.5 MB database (where it reads its last scans,
+// folds, and writes), every other round while it writes the database: the run ends by that signal, db.bin is the old or the
+// new database, and nothing else is left in the directory.
+TEST_F(Reliability, InterruptedRunLeavesNothingBehind) {
+  const layout old_grid{100, 50}, new_grid{200, 0};
+  make_big_survey(old_grid);
+  const std::string old_db = big_database(old_grid, big_n);
+  write_file("seq.txt", big_seq(new_grid));
+  const std::string new_db = big_database(new_grid, big_n);
+
+  // When undisturbed runs start writing the database and when they end.
+  double write_ms = 1e9, run_ms = 1e9;
+  for (int i = 0; i < 2; ++i) {
+    write_file("db.bin", old_db);
+    const auto start = clock_type::now();
+    apfold_process run({std::to_string(big_n), "1"});
+    double writing = -1;
+    while (run.running()) {
+      if (writing < 0 && writing_size(run.pid()) >= 0) writing = ms_since(start);
+      std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    ASSERT_EQ(run.wait(), 0);
+    run_ms = std::min(run_ms, ms_since(start));
+    write_ms = std::min(write_ms, writing < 0 ? run_ms : writing);
+  }
+  ASSERT_TRUE(read_file("db.bin") == new_db);
+
+  std::random_device device;
+  const unsigned seed = device();
+  std::mt19937 rng(seed);
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  constexpr int rounds = sanitized ? 3 : 6;
+  for (const int sig : interrupting_signals) {
+    int by_signal = 0, during_write = 0, finished = 0;
+    for (int round = 0; round < rounds; ++round) {
+      write_file("db.bin", old_db);
+      const auto start = clock_type::now();
+      apfold_process run({std::to_string(big_n), "1"});
+      // Anywhere in the second half, or while the database is written.
+      std::uniform_real_distribution<double> at(round % 2 == 0 ? run_ms / 2 : write_ms, run_ms);
+      const double deadline = at(rng);
+      while (ms_since(start) < deadline && run.running()) {
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+      }
+      if (writing_size(run.pid()) >= 0) ++during_write;
+      run.kill(sig);
+      const int code = run.wait();
+      if (code == -sig) {
+        ++by_signal;
+      } else if (code == 0) {
+        ++finished;  // the signal came after the end
+      } else {
+        ADD_FAILURE() << strsignal(sig) << " round " << round << ": status " << code;
+      }
+      check_left_behind(std::string(strsignal(sig)) + " round " + std::to_string(round), old_db, new_db,
+                        big_n + 1);
+    }
+    std::printf("[ %s ] %d rounds: %d ended by the signal (%d while writing the database), %d had "
+                "finished\n",
+                strsignal(sig), rounds, by_signal, during_write, finished);
+    EXPECT_GE(by_signal, 1) << strsignal(sig);
+  }
+}
+
+// Where the new database is written under its temporary name from the start
+// (systems without O_TMPFILE), each of the four signals arriving while the
+// file grows removes it: a child writes a 24.5 MB database and is signalled
+// when its temporary file has reached a random size.
+TEST_F(Reliability, InterruptedNamedWriteRemovesItsTemporaryFile) {
+  const layout grid{200, 0};
+  const std::string new_db = big_database(grid, big_n);
+  const std::string old_db = "the previous database";
+  std::vector<refpoint> records(big_n);
+  std::memcpy(records.data(), new_db.data() + 20, new_db.size() - 20);
+  db_header header{};
+  std::memcpy(&header, new_db.data(), 20);
+
+  std::random_device device;
+  const unsigned seed = device();
+  std::mt19937 rng(seed);
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::uniform_int_distribution<long long> size_at(0, static_cast<long long>(new_db.size()) - 1);
+  constexpr int rounds = sanitized ? 2 : 4;
+  for (const int sig : interrupting_signals) {
+    int by_signal = 0;
+    for (int round = 0; round < rounds; ++round) {
+      write_file("db.bin", old_db);
+      std::fflush(nullptr);
+      const pid_t pid = ::fork();
+      ASSERT_GE(pid, 0);
+      if (pid == 0) {
+        const rlimit no_core{0, 0};
+        ::setrlimit(RLIMIT_CORE, &no_core);
+        ::_exit(write_database(&header, records.data(), "db.bin", temporary_file::named));
+      }
+      const std::string tmp = temporary_of(pid);
+      const long long threshold = size_at(rng);
+      const auto start = clock_type::now();
+      int status = 0;
+      pid_t done = 0;
+      while ((done = ::waitpid(pid, &status, WNOHANG)) == 0 && file_size(tmp) < threshold &&
+             ms_since(start) < 20000) {
+      }
+      if (done == 0) {
+        ::kill(pid, sig);
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+      }
+      const std::string what = std::string(strsignal(sig)) + " at " + std::to_string(threshold) + " bytes";
+      if (WIFSIGNALED(status)) {
+        EXPECT_EQ(WTERMSIG(status), sig) << what;
+        ++by_signal;
+      } else {
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << what << ": status " << status;
+      }
+      EXPECT_FALSE(exists(tmp)) << what;
+      const std::string db = read_file("db.bin");
+      EXPECT_TRUE(db == old_db || db == new_db) << what;
+      EXPECT_EQ(support::list_dir("."), std::vector<std::string>{"db.bin"}) << what;
+    }
+    EXPECT_GE(by_signal, 1) << strsignal(sig);
   }
 }
 

@@ -118,6 +118,16 @@ int usable_cpu_count() {
   return count;
 }
 
+int create_unnamed_file(const char*) {
+  errno = ENOSYS;
+  return -1;
+}
+
+int name_unnamed_file(int, const char*) {
+  errno = ENOSYS;
+  return -1;
+}
+
 #else  // POSIX
 
 #include <cstdio>
@@ -149,6 +159,32 @@ int open_for_reading(const char* path) {
 
 int create_new_file(const char* path) {
   return ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_BINARY | O_CLOEXEC, 0666);
+}
+
+int create_unnamed_file(const char* dir) {
+#if defined(__linux__) && defined(O_TMPFILE)
+  return ::open(dir, O_TMPFILE | O_WRONLY | O_BINARY | O_CLOEXEC, 0666);
+#else
+  (void)dir;
+  errno = ENOSYS;
+  return -1;
+#endif
+}
+
+int name_unnamed_file(int fd, const char* path) {
+#if defined(__linux__) && defined(O_TMPFILE)
+  // Through /proc, which needs no privilege; without /proc, AT_EMPTY_PATH,
+  // which some kernels allow only to privileged processes.
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0) return 0;
+  if (errno != ENOENT) return -1;
+  return ::linkat(fd, "", AT_FDCWD, path, AT_EMPTY_PATH);
+#else
+  (void)fd;
+  (void)path;
+  errno = ENOSYS;
+  return -1;
+#endif
 }
 
 int stat_open_file(int fd, open_file_info* info) {

@@ -19,6 +19,17 @@ int open_for_reading(const char* path);
 // on POSIX, an ordinary writable file on Windows.
 int create_new_file(const char* path);
 
+// Creates a file without a name in the directory `dir`, for writing in
+// binary, not inherited: Linux's O_TMPFILE. Nothing is left of it if the
+// process dies before name_unnamed_file. -1 with errno set where the system
+// or the file system does not offer it (and always elsewhere: ENOSYS);
+// create_new_file is the way then.
+int create_unnamed_file(const char* dir);
+
+// Gives the file of create_unnamed_file the name `path` (permissions 0666
+// less the umask), which must not exist yet (EEXIST). 0, or -1 with errno set.
+int name_unnamed_file(int fd, const char* path);
+
 struct open_file_info {
   bool regular;             // a regular file (after following symlinks)
   bool directory;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "input/file_io.h"
+#include "platform/interrupt.h"
 #include "platform/platform.h"
 
 namespace {
@@ -44,7 +45,8 @@ db_header compute_bounds(const refpoint* records, int32_t n) {
   return h;
 }
 
-int write_database(const db_header* header, const refpoint* records, const char* path) {
+int write_database(const db_header* header, const refpoint* records, const char* path,
+                   temporary_file mode) {
   const int32_t n = header->num_refpoints;
   if (n < 0) {
     errno = EINVAL;
@@ -53,53 +55,71 @@ int write_database(const db_header* header, const refpoint* records, const char*
   }
   const std::string target(path);
   const std::string tmp = target + ".tmp." + std::to_string(current_process_id());
+  const std::size_t slash = target.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : target.substr(0, slash + 1);
 
-  const int fd = create_temporary(tmp);
-  if (fd < 0) {
-    report_system_error("Unable to write file");
-    return 1;
+  // Where the system allows it the new database has no name until it is
+  // complete and synced, so that not even SIGKILL leaves a part of it
+  // behind; elsewhere it is written under the temporary name, which an
+  // interrupting signal removes.
+  int tracked = -1;
+  int fd = mode == temporary_file::automatic ? create_unnamed_file(dir.c_str()) : -1;
+  const bool unnamed = fd >= 0;
+  if (!unnamed) {
+    tracked = track_temporary(tmp.c_str());
+    fd = create_temporary(tmp);
+    if (fd < 0) {
+      report_system_error("Unable to write file");
+      untrack_temporary(tracked);
+      return 1;
+    }
   }
+  // Once it has a name, every failure path removes it.
+  bool named = !unnamed;
+  const auto give_up = [&](const char* message, std::FILE* f) {
+    if (errno == 0) errno = EIO;  // a short write that set no errno
+    report_system_error(message);
+    const int saved = errno;
+    if (f) std::fclose(f);
+    if (named) std::remove(tmp.c_str());
+    untrack_temporary(tracked);
+    errno = saved;
+    return 1;
+  };
+
   std::FILE* f = open_write_stream(fd);
   if (!f) {
-    report_system_error("Unable to write data to file");
+    const int saved = errno;
     close_file(fd);
-    std::remove(tmp.c_str());
-    return 1;
+    errno = saved;
+    return give_up("Unable to write data to file", nullptr);
   }
-
-  const char* failure = nullptr;
-  errno = 0;  // a short write that sets no errno is reported as EIO below
+  errno = 0;
   const auto count = static_cast<std::size_t>(n);
-  if (std::fwrite(header, DB_HEADER_SIZE, 1, f) != 1) {
-    failure = "Unable to write data to file";
-  } else if (count > 0 && std::fwrite(records, REFPOINT_SIZE, count, f) != count) {
-    failure = "Unable to write data to file";
-  } else if (std::fflush(f) != 0 || std::ferror(f)) {
-    // Buffered bytes reach the system only here: a full disk or a file-size
-    // limit can fail the flush after every fwrite reported success.
-    failure = "Unable to write data to file";
-  } else if (sync_file(fd) != 0) {
-    failure = "Unable to write data to file";
+  if (std::fwrite(header, DB_HEADER_SIZE, 1, f) != 1) return give_up("Unable to write data to file", f);
+  if (count > 0 && std::fwrite(records, REFPOINT_SIZE, count, f) != count) {
+    return give_up("Unable to write data to file", f);
   }
-  if (failure) {
-    if (errno == 0) errno = EIO;
-    report_system_error(failure);
-    std::fclose(f);
-    std::remove(tmp.c_str());
-    return 1;
+  // Buffered bytes reach the system only here: a full disk or a file-size
+  // limit can fail the flush after every fwrite reported success.
+  if (std::fflush(f) != 0 || std::ferror(f)) return give_up("Unable to write data to file", f);
+  if (sync_file(fd) != 0) return give_up("Unable to write data to file", f);
+  if (unnamed) {
+    tracked = track_temporary(tmp.c_str());
+    int linked = name_unnamed_file(fd, tmp.c_str());
+    // A leftover under our own name can only come from a dead process that
+    // had the same pid.
+    if (linked != 0 && errno == EEXIST && std::remove(tmp.c_str()) == 0) {
+      linked = name_unnamed_file(fd, tmp.c_str());
+    }
+    if (linked != 0) return give_up("Unable to write file", f);
+    named = true;
   }
-  if (std::fclose(f) != 0) {
-    report_system_error("Unable to write data to file");
-    std::remove(tmp.c_str());
-    return 1;
-  }
+  if (std::fclose(f) != 0) return give_up("Unable to write data to file", nullptr);
   // One step from the old database to the new one: whoever opens the name
   // finds one or the other, never a part.
-  if (replace_file(tmp.c_str(), path) != 0) {
-    report_system_error("Unable to write file");
-    std::remove(tmp.c_str());
-    return 1;
-  }
+  if (replace_file(tmp.c_str(), path) != 0) return give_up("Unable to write file", nullptr);
+  untrack_temporary(tracked);
   sync_directory_of(path);
   return 0;
 }

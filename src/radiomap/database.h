@@ -46,11 +46,23 @@ static_assert(std::is_trivially_copyable_v<db_header>);
 // complement (computed unsigned, so nothing overflows).
 db_header compute_bounds(const refpoint* records, int32_t n);
 
+// How write_database makes its new file before naming it `path`.
+enum class temporary_file {
+  automatic,  // without a name until complete where the system allows it, else named
+  named,      // always under the temporary name "<path>.tmp.<pid>"
+};
+
 // Replaces `path` atomically with the header and header->num_refpoints
-// records: they are written to a new temporary file beside it, which is
-// flushed, synced and renamed over `path`. On any failure the temporary file
-// is removed, an existing file at `path` stays as it was, and a system-error
-// report is printed: "Unable to write file" when the file cannot be created
-// under its name, "Unable to write data to file" when writing, flushing,
-// syncing or closing fails. Returns 0 on success, 1 on failure.
-int write_database(const db_header* header, const refpoint* records, const char* path);
+// records. Where the system allows it (Linux, O_TMPFILE) they are written to
+// a new file without a name in the directory of `path`, which is synced,
+// linked as "<path>.tmp.<pid>" and renamed over `path`: a process killed
+// while writing leaves nothing. Elsewhere they are written to that
+// temporary name directly, and SIGINT, SIGTERM, SIGHUP or SIGQUIT arriving
+// meanwhile remove it before the process dies of the signal. On any failure
+// the temporary file is removed, an existing file at `path` stays as it was,
+// and a system-error report is printed: "Unable to write file" when the file
+// cannot be created under its name, "Unable to write data to file" when
+// writing, flushing, syncing or closing fails. Returns 0 on success, 1 on
+// failure.
+int write_database(const db_header* header, const refpoint* records, const char* path,
+                   temporary_file mode = temporary_file::automatic);
