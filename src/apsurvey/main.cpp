@@ -14,6 +14,7 @@
 // signal, leaving the survey as it was before the point under way.
 #include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -400,6 +401,10 @@ int survey_interactively(session* s) {
 int main(int argc, char** argv) {
   // Progress shows line by line, also through a pipe.
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  // A closed output or a file-size limit is then an error that removes what
+  // was made for the point, not a death that leaves its temporary files.
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
 
   session s;
   int done = 0;

@@ -106,6 +106,9 @@ void sleep_seconds(double seconds) {
       ::sigaction(sig, &dfl, nullptr);
     }
   }
+  // apsurvey ignores these for itself; the scanner gets the usual ones.
+  ::signal(SIGPIPE, SIG_DFL);
+  ::signal(SIGXFSZ, SIG_DFL);
   ::setpgid(0, 0);
 #ifdef __linux__
   // Should apsurvey die by a signal it cannot catch, the shell goes too.

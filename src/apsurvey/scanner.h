@@ -30,8 +30,8 @@ struct scanner_result {
 };
 
 // Runs `command` with /bin/sh -c, in a process group of its own, standard
-// input from /dev/null and LC_ALL=C (so that its messages are the ones
-// looked for), and collects its output until it ends or `timeout_seconds`
+// input from /dev/null, LC_ALL=C (so that its messages are the ones looked
+// for) and SIGPIPE and SIGXFSZ at their default actions, and collects its output until it ends or `timeout_seconds`
 // pass; then, or when it prints too much, the whole group is killed
 // (SIGKILL). While it runs, SIGINT, SIGTERM, SIGHUP and SIGQUIT first kill
 // its group and then act as they did before; ignored ones stay ignored.
