@@ -234,7 +234,11 @@ int write_heatmap(out_sink* out, const radio_map& map, std::string_view address,
     for (int64_t gx = 0; gx < g.width; ++gx) {
       const cell& c = cells[static_cast<std::size_t>(gy * g.width + gx)];
       const int64_t x = left + gx * cell_px, y = top + (g.height - 1 - gy) * cell_px;
-      const std::string where = "(" + int_text(g.min_x + gx) + ", " + int_text(g.min_y + gy) + ")";
+      std::string where = "(";  // appended: see write_csv on GCC 12's -Wrestrict
+      where += int_text(g.min_x + gx);
+      where += ", ";
+      where += int_text(g.min_y + gy);
+      where += ')';
       const std::string data = "data-x=\"" + int_text(g.min_x + gx) + "\" data-y=\"" +
                                int_text(g.min_y + gy) + "\" ";
       std::string tip;
