@@ -16,9 +16,9 @@
 #include <string>
 #include <string_view>
 
-#include "apdump/db_reader.h"
 #include "apdump/formats.h"
-#include "apdump/text.h"
+#include "radiomap/db_reader.h"
+#include "views/text.h"
 #include "fuzz_support.h"
 
 namespace {

@@ -4,13 +4,17 @@
 #   scripts/deps.sh            the Linux build, tests, benchmarks, fuzzing
 #   scripts/deps.sh --package  and what building the Debian package needs
 #   scripts/deps.sh --windows  and the MinGW-w64 cross compilers (posix thread
-#                              model, for GoogleTest), GoogleTest's sources
-#                              and wine64 to run the Windows tests
+#                              model, for GoogleTest), GoogleTest's sources,
+#                              and wine64 and 32-bit wine to run the Windows
+#                              tests (the i386 architecture is enabled for it)
 set -euo pipefail
 
-packages=(cmake ninja-build g++ libgtest-dev libbenchmark-dev clang libclang-rt-14-dev valgrind librsvg2-bin)
+# locales-all: the test that levels are read whatever the locale needs a
+# locale with a decimal comma.
+packages=(cmake ninja-build g++ libgtest-dev libbenchmark-dev clang libclang-rt-14-dev valgrind librsvg2-bin
+  locales-all)
 PACKAGE_PACKAGES=(dpkg-dev)
-WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix googletest wine64)
+WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix googletest wine64 wine32:i386)
 for flag in "$@"; do
   case "$flag" in
     --package) packages+=("${PACKAGE_PACKAGES[@]}") ;;
@@ -27,6 +31,10 @@ if ((${#missing[@]})); then
   sudo=""
   [[ $(id -u) -eq 0 ]] || sudo="sudo"
   echo "Installing: ${missing[*]}"
+  # 32-bit wine comes from Debian's i386 architecture.
+  if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $sudo dpkg --add-architecture i386
+  fi
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
 fi

@@ -47,7 +47,7 @@ dict_for() {
 
 scripts/deps.sh
 cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
-  -DAPFOLD_FUZZ=ON -DAPFOLD_BUILD_TESTS=OFF >/dev/null
+  -DAPFOLD_FUZZ=ON -DAPFOLD_BUILD_TESTS=OFF -DAPFOLD_WERROR=ON >/dev/null
 cmake --build build/fuzz --target fuzz_targets
 
 # CPU time of waited-for children, in clock ticks (fields 16 and 17 of stat).

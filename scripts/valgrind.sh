@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 
 scripts/deps.sh
 build=build/valgrind
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DAPFOLD_WERROR=ON >/dev/null
 cmake --build "$build" --target apfold apfold_tests
 
 logs=$PWD/$build/logs

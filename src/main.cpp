@@ -23,6 +23,7 @@
 #include "radiomap/database.h"
 #include "radiomap/folding.h"
 #include "radiomap/refpoint.h"
+#include "report/report.h"
 
 namespace {
 
@@ -81,49 +82,11 @@ bool allocate_sets(int32_t n, int32_t s, record_block* block) {
   return true;
 }
 
-// The parts of the block a run uses. Only set 1 is written out, and a
-// point's records in the other sets are read only to fold that point, so
-// each point is folded as soon as its scans are parsed and its later scans
-// share one row of records with every other point's:
-//   folded       records 0 .. n-1: set 1, each point's first scan, folded
-//                into and written out;
-//   later_scans  the next s - 1 records: the point's scans 2 .. s;
-//   counts       then the readings dropped at points 1 .. n-1 (8 bytes
-//                each), kept until the last scan is read; the (n - 1) x
-//                (s - 1) records left have room for them.
-// The rest of the block stays untouched, and the records folded stay in the
-// cache. Without records (n or s 0) all are null.
-struct block_parts {
-  refpoint_set folded = nullptr;
-  refpoint* later_scans = nullptr;  // only when s > 1
-  unsigned char* counts = nullptr;  // only when s > 1
-};
-
-block_parts parts_of(const record_block& block, int32_t n, int32_t s) {
-  block_parts parts;
-  if (!block) return parts;
-  parts.folded = block.get();
-  if (s > 1) {
-    parts.later_scans = parts.folded + n;
-    parts.counts = reinterpret_cast<unsigned char*>(parts.later_scans + (s - 1));
-  }
-  return parts;
-}
-
-// Where the count of a point (from 1) is kept; null when nothing is.
-unsigned char* count_of(const block_parts& parts, int32_t point) {
-  if (!parts.counts) return nullptr;
-  return parts.counts + 8 * static_cast<std::size_t>(point - 1);
-}
-
-void keep_count(const block_parts& parts, int32_t point, int64_t dropped) {
-  if (unsigned char* at = count_of(parts, point)) std::memcpy(at, &dropped, 8);
-}
-
-int64_t kept_count(const block_parts& parts, int32_t point) {
-  int64_t dropped = 0;
-  if (const unsigned char* at = count_of(parts, point)) std::memcpy(&dropped, at, 8);
-  return dropped;
+// The readings each point dropped for want of a 17th slot, kept until the
+// last scan is read; null when there are no points.
+std::unique_ptr<int64_t[]> allocate_counts(int32_t n) {
+  if (n <= 0) return nullptr;
+  return std::unique_ptr<int64_t[]>(new (std::nothrow) int64_t[static_cast<std::size_t>(n)]);
 }
 
 }  // namespace
@@ -167,14 +130,26 @@ int main(int argc, char** argv) {
     return EXIT_FAILED;
   }
 
+  // Room for every refpoint set of the run, obtained whole before the first
+  // scan is read. Only set 1 (records 0 .. n-1) is written out, and a point's
+  // records in the other sets are read only to fold that point, so each
+  // point is folded as soon as its scans are parsed, and its later scans
+  // share one row of the block (the next s - 1 records) with every other
+  // point's: the rest of the block is never touched, and the records being
+  // folded stay in the cache.
   record_block block;
   if (!allocate_sets(n, s, &block)) {
     report_system_error("calloc() failed");
     return EXIT_FAILED;
   }
-
-  const block_parts parts = parts_of(block, n, s);
-  int64_t last_dropped = 0;  // the last point's count, never kept in the block
+  const refpoint_set folded = block.get();
+  refpoint* const later_scans = s > 1 ? folded + n : nullptr;
+  const auto dropped = allocate_counts(n);
+  if (n > 0 && !dropped) {
+    errno = ENOMEM;
+    report_system_error("calloc() failed");
+    return EXIT_FAILED;
+  }
 
   // Every scan of point 1, then every scan of point 2, and so on, loaded
   // ahead of the parsing where a second CPU can do it.
@@ -185,7 +160,7 @@ int main(int argc, char** argv) {
     return EXIT_FAILED;
   }
   for (int32_t i = 1; i <= n; ++i) {
-    refpoint& base = parts.folded[i - 1];
+    refpoint& base = folded[i - 1];
     for (int32_t j = 1; j <= s; ++j) {
       const char* text = nullptr;
       std::size_t size = 0;
@@ -195,32 +170,26 @@ int main(int argc, char** argv) {
         std::printf("Failed to open %s\n", name);
         return EXIT_SCAN_MISSING;
       }
-      refpoint& record = j == 1 ? base : parts.later_scans[j - 2];
+      refpoint& record = j == 1 ? base : later_scans[j - 2];
       if (j > 1) std::memset(&record, 0, sizeof record);  // as parse_scan expects
       parse_scan(text, &record);
       record.x = xs[static_cast<std::size_t>(i - 1)];
       record.y = ys[static_cast<std::size_t>(i - 1)];
     }
-    const int64_t dropped = s > 1 ? fold_scans(&base, parts.later_scans, s - 1) : 0;
+    dropped[static_cast<std::size_t>(i - 1)] = s > 1 ? fold_scans(&base, later_scans, s - 1) : 0;
     average_refpoint(&base);
-    if (i < n) {
-      keep_count(parts, i, dropped);
-    } else {
-      last_dropped = dropped;
-    }
   }
 
   // Reported only once every scan is read: a run that ends at a missing scan
   // file says nothing about folding.
   for (int32_t i = 1; i <= n; ++i) {
-    const int64_t dropped = i < n ? kept_count(parts, i) : last_dropped;
-    if (dropped > 0) {
-      std::printf("Reference point %d: more than %d access points, %lld readings dropped\n", i,
-                  MAX_APS, static_cast<long long>(dropped));
+    const int64_t count = dropped[static_cast<std::size_t>(i - 1)];
+    if (count > 0) {
+      std::printf("Reference point %d: more than %d access points, %lld readings dropped\n", i, MAX_APS,
+                  static_cast<long long>(count));
     }
   }
 
-  const refpoint_set folded = parts.folded;
   const db_header header = compute_bounds(folded, n);
   std::printf("Writing database\n");
   if (write_database(&header, folded, DATABASE_FILE_NAME) != 0) return EXIT_FAILED;

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "input/file_io.h"
+#include "report/report.h"
 #include "support.h"
 
 using support::TempDirTest;

@@ -44,7 +44,8 @@ foreach(path
     include/apfold/input/file_io.h include/apfold/input/scan_text.h include/apfold/input/seq_file.h
     include/apfold/input/decimal.h
     include/apfold/radiomap/refpoint.h include/apfold/radiomap/folding.h
-    include/apfold/radiomap/database.h include/apfold/laser/laserscan.h
+    include/apfold/radiomap/database.h include/apfold/radiomap/db_reader.h include/apfold/report/report.h
+    include/apfold/laser/laserscan.h
     ${libdir}/libapfold_core.a
     ${libdir}/cmake/apfold/apfoldConfig.cmake ${libdir}/cmake/apfold/apfoldConfigVersion.cmake
     ${libdir}/cmake/apfold/apfoldTargets.cmake)
@@ -52,7 +53,7 @@ foreach(path
     message(FATAL_ERROR "not installed: ${path}")
   endif()
 endforeach()
-foreach(path include/apfold/platform include/apfold/apdump include/apfold/input/file_io.cpp)
+foreach(path include/apfold/platform include/apfold/apdump include/apfold/views include/apfold/input/file_io.cpp)
   if(EXISTS "${prefix}/${path}")
     message(FATAL_ERROR "installed but internal: ${path}")
   endif()

@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "apdump/db_reader.h"
-#include "apdump/text.h"
+#include "radiomap/db_reader.h"
+#include "views/text.h"
 
 // The header fields and whether compute_bounds over the records gives the
 // same, the grid's extent, a table of the distinct access points (by
@@ -31,9 +31,6 @@ void write_json(out_sink* out, const radio_map& map);
 inline constexpr int HEATMAP_OK = 0;
 inline constexpr int HEATMAP_NOT_SEEN = 1;   // no reference point sees the address
 inline constexpr int HEATMAP_TOO_LARGE = 2;  // the grid has too many cells to draw
-
-inline constexpr int64_t HEATMAP_MAX_SIDE = 1000;
-inline constexpr int64_t HEATMAP_MAX_CELLS = 250000;
 
 // What write_heatmap has to say besides the picture: why there is none
 // (problem), or a remark about the grid it drew (warning). Both without the

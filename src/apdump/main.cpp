@@ -15,11 +15,11 @@
 #include <string>
 #include <string_view>
 
-#include "apdump/db_reader.h"
 #include "apdump/formats.h"
-#include "apdump/text.h"
 #include "input/file_io.h"
 #include "radiomap/database.h"
+#include "radiomap/db_reader.h"
+#include "views/text.h"
 
 #ifndef APDUMP_VERSION
 #error "APDUMP_VERSION comes from the build"

@@ -124,15 +124,3 @@ int append_text(const char* path, const char* text) {
   if (std::fclose(f) != 0) ok = false;
   return ok ? 0 : 1;
 }
-
-void report_system_error(const char* message) {
-  const int saved = errno;
-  std::fflush(stdout);
-  const char* reason = std::strerror(saved);
-  if (message[0] == '\0') {
-    std::fprintf(stderr, "%s\n", reason);
-  } else {
-    std::fprintf(stderr, "%s: %s\n", message, reason);
-  }
-  errno = saved;
-}

@@ -1,4 +1,4 @@
-// Whole-file loading, text appending and the system-error report.
+// Whole-file loading and text appending.
 #pragma once
 
 #include <cstddef>
@@ -31,8 +31,3 @@ int load_file_into(const char* path, text_buffer* buffer, std::size_t* size);
 // byte reached the file; 1 when it cannot be opened or the write or the
 // close fails.
 int append_text(const char* path, const char* text);
-
-// Prints "<message>: <text of the current errno>\n" on standard error, or just
-// the error text and the newline when the message is empty. Standard output is
-// flushed first so the report lands after what the run already printed.
-void report_system_error(const char* message);

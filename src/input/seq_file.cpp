@@ -5,6 +5,7 @@
 
 #include "input/decimal.h"
 #include "input/file_io.h"
+#include "report/report.h"
 
 namespace {
 

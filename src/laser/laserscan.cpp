@@ -7,6 +7,7 @@
 
 #include "input/decimal.h"
 #include "input/file_io.h"
+#include "report/report.h"
 
 int parse_laserscan_text(const char* text, laserscan* scan) {
   const char* cursor = text;

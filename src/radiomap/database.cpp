@@ -5,9 +5,9 @@
 #include <limits>
 #include <string>
 
-#include "input/file_io.h"
 #include "platform/interrupt.h"
 #include "platform/platform.h"
+#include "report/report.h"
 
 namespace {
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "input/file_io.h"
@@ -14,8 +15,10 @@
 #include "input/seq_file.h"
 #include "laser/laserscan.h"
 #include "radiomap/database.h"
+#include "radiomap/db_reader.h"
 #include "radiomap/folding.h"
 #include "radiomap/refpoint.h"
+#include "report/report.h"
 
 int main(int argc, char** argv) {
   if (argc != 4) {
@@ -53,6 +56,26 @@ int main(int argc, char** argv) {
   if (write_database(&header, points.data(), argv[3]) != 0) return 1;
   std::printf("folded %d points, %d readings dropped, grid %d x %d\n", static_cast<int>(n), dropped,
               static_cast<int>(header.width), static_cast<int>(header.height));
+
+  // Read back with the library's reader: the same records.
+  std::size_t size = 0;
+  const auto bytes = load_file(argv[3], &size);
+  if (!bytes) {
+    report_system_error(argv[3]);
+    return 1;
+  }
+  radio_map map;
+  db_read_error error;
+  if (read_database({reinterpret_cast<const unsigned char*>(bytes.get()), size}, &map, &error) != DB_READ_OK) {
+    std::fprintf(stderr, "%s: byte %llu: %s\n", argv[3], static_cast<unsigned long long>(error.offset),
+                 error.message.c_str());
+    return 1;
+  }
+  if (map.header.num_refpoints != n ||
+      std::memcmp(map.records.get(), points.data(), count * sizeof(refpoint)) != 0) {
+    std::fprintf(stderr, "%s: read back differently\n", argv[3]);
+    return 1;
+  }
 
   static laserscan laser;  // 16 KiB
   const int readings = parse_laserscan_text("500 1000 1500 ", &laser);

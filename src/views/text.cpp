@@ -1,4 +1,4 @@
-#include "apdump/text.h"
+#include "views/text.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "apdump/db_reader.h"
+#include "radiomap/db_reader.h"
 
 #include <cstring>
 #include <new>
