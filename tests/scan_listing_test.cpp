@@ -292,7 +292,7 @@ TEST(ScanListing, OrdersStrongestFirstKeepingTiesInOrder) {
   const float levels[] = {-70, -50, -70, -90, -50, -20};
   for (std::size_t k = 0; k < cells.size(); ++k) {
     std::memset(&cells[k], 0, sizeof cells[k]);
-    std::snprintf(cells[k].address, sizeof cells[k].address, "00:00:00:00:00:%02zu", k);
+    std::snprintf(cells[k].address, sizeof cells[k].address, "00:00:00:00:00:%02u", static_cast<unsigned>(k % 100));
     cells[k].signal = levels[k];
   }
   order_strongest_first(cells);
