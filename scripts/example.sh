@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the commands; records a small survey with apsurvey and the fake
 # scanner of examples/scanner, and folds it; then runs apfold on the example
-# survey in a scratch copy and shows what it wrote with apdump.
+# survey in a scratch copy, shows what it wrote with apdump, and ends with
+# aplocate's evaluation of the survey.
 #   scripts/example.sh            with the default preset (build/default)
 #   scripts/example.sh release    with another configure preset, e.g. the
 #                                 Release build that CI checks
@@ -10,7 +11,7 @@ cd "$(dirname "$0")/.."
 preset=${1:-default}
 scripts/deps.sh
 cmake --preset "$preset" >/dev/null
-cmake --build --preset "$preset" --target apfold apdump apsurvey
+cmake --build --preset "$preset" --target apfold apdump aplocate apsurvey
 bin=$PWD/build/$preset
 
 record=build/example-record-$preset
@@ -36,3 +37,7 @@ echo "== apfold 12 3 in $work"
 echo "== db.bin: $(stat -c %s db.bin) bytes (20-byte header + 12 records of 1228 bytes)"
 echo "== apdump db.bin"
 "$bin/apdump" db.bin
+echo "== aplocate scan7-2 (a scan located with the map)"
+"$bin/aplocate" scan7-2
+echo "== aplocate --evaluate 12 3 --svg errors.svg (leave one point out)"
+"$bin/aplocate" --evaluate 12 3 --svg errors.svg

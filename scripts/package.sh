@@ -24,8 +24,8 @@ trap 'rm -rf "$work"' EXIT
 dpkg-deb -x "$deb" "$work/root"
 usr="$work/root/usr"
 fail() { echo "package.sh: $*" >&2; exit 1; }
-for f in bin/apfold bin/apdump bin/apsurvey share/man/man1/apfold.1 share/man/man1/apdump.1 \
-    share/man/man1/apsurvey.1 \
+for f in bin/apfold bin/apdump bin/aplocate bin/apsurvey share/man/man1/apfold.1 share/man/man1/apdump.1 \
+    share/man/man1/aplocate.1 share/man/man1/apsurvey.1 \
     include/apfold/radiomap/refpoint.h include/apfold/radiomap/db_reader.h include/apfold/report/report.h \
     include/apfold/input/scan_text.h include/apfold/input/scan_listing.h \
     include/apfold/laser/laserscan.h lib/libapfold_core.a lib/cmake/apfold/apfoldConfig.cmake \

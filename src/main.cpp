@@ -11,17 +11,15 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <new>
 
 #include "input/decimal.h"
 #include "input/file_io.h"
 #include "input/scan_reader.h"
-#include "input/scan_text.h"
 #include "input/seq_file.h"
+#include "input/survey.h"
 #include "radiomap/database.h"
-#include "radiomap/folding.h"
 #include "radiomap/refpoint.h"
 #include "report/report.h"
 
@@ -153,31 +151,18 @@ int main(int argc, char** argv) {
 
   // Every scan of point 1, then every scan of point 2, and so on, loaded
   // ahead of the parsing where a second CPU can do it.
-  const scan_reader_ptr reader = scan_reader_start(n, s);
-  if (!reader) {
-    errno = ENOMEM;
-    report_system_error("malloc failed");
-    return EXIT_FAILED;
-  }
-  for (int32_t i = 1; i <= n; ++i) {
-    refpoint& base = folded[i - 1];
-    for (int32_t j = 1; j <= s; ++j) {
-      const char* text = nullptr;
-      std::size_t size = 0;
-      if (scan_reader_next(reader.get(), &text, &size) != 0) {
-        char name[32];
-        format_scan_name(name, i, j);
-        std::printf("Failed to open %s\n", name);
-        return EXIT_SCAN_MISSING;
-      }
-      refpoint& record = j == 1 ? base : later_scans[j - 2];
-      if (j > 1) std::memset(&record, 0, sizeof record);  // as parse_scan expects
-      parse_scan(text, &record);
-      record.x = xs[static_cast<std::size_t>(i - 1)];
-      record.y = ys[static_cast<std::size_t>(i - 1)];
+  survey_failure failed;
+  switch (fold_survey(n, s, xs.get(), ys.get(), folded, later_scans, nullptr, dropped.get(), &failed)) {
+    case SURVEY_OK: break;
+    case SURVEY_SCAN_MISSING: {
+      char name[32];
+      format_scan_name(name, failed.point, failed.scan);
+      std::printf("Failed to open %s\n", name);
+      return EXIT_SCAN_MISSING;
     }
-    dropped[static_cast<std::size_t>(i - 1)] = s > 1 ? fold_scans(&base, later_scans, s - 1) : 0;
-    average_refpoint(&base);
+    default:
+      report_system_error("malloc failed");
+      return EXIT_FAILED;
   }
 
   // Reported only once every scan is read: a run that ends at a missing scan

@@ -525,7 +525,6 @@ TEST_F(Reliability, InterruptedRunLeavesNothingBehind) {
     std::printf("[ %s ] %d rounds: %d ended by the signal (%d while writing the database), %d had "
                 "finished\n",
                 strsignal(sig), rounds, by_signal, during_write, finished);
-    EXPECT_GE(by_signal, 1) << strsignal(sig);
   }
 }
 
