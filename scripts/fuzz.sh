@@ -23,7 +23,7 @@ case "$mode" in
   *) echo "usage: $0 [smoke | campaign [SECONDS]]" >&2; exit 2 ;;
 esac
 
-all_targets=(scan_text seq_text decimal decimal_diff laserscan_text folding db_reader)
+all_targets=(scan_text scan_listing seq_text decimal decimal_diff laserscan_text folding db_reader)
 read -r -a targets <<<"${FUZZ_TARGETS:-${all_targets[*]}}"
 
 # Longest input per target: enough for every shape its seeds have, small

@@ -24,10 +24,10 @@ trap 'rm -rf "$work"' EXIT
 dpkg-deb -x "$deb" "$work/root"
 usr="$work/root/usr"
 fail() { echo "package.sh: $*" >&2; exit 1; }
-for f in bin/apfold bin/apdump bin/aplocate share/man/man1/apfold.1 share/man/man1/apdump.1 \
-    share/man/man1/aplocate.1 \
+for f in bin/apfold bin/apdump bin/aplocate bin/apsurvey share/man/man1/apfold.1 share/man/man1/apdump.1 \
+    share/man/man1/aplocate.1 share/man/man1/apsurvey.1 \
     include/apfold/radiomap/refpoint.h include/apfold/radiomap/db_reader.h include/apfold/report/report.h \
-    include/apfold/input/scan_text.h \
+    include/apfold/input/scan_text.h include/apfold/input/scan_listing.h \
     include/apfold/laser/laserscan.h lib/libapfold_core.a lib/cmake/apfold/apfoldConfig.cmake \
     lib/cmake/apfold/apfoldConfigVersion.cmake lib/cmake/apfold/apfoldTargets.cmake \
     share/doc/apfold/README.md; do
@@ -35,6 +35,7 @@ for f in bin/apfold bin/apdump bin/aplocate share/man/man1/apfold.1 share/man/ma
 done
 version=$(sed -n 's/^project(apfold VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 [[ "$("$usr/bin/apdump" --version)" == "apdump $version" ]] || fail "apdump --version is not $version"
+[[ "$("$usr/bin/apsurvey" --version)" == "apsurvey $version" ]] || fail "apsurvey --version is not $version"
 grep -q "\"apfold $version\"" "$usr/share/man/man1/apfold.1" || fail "apfold.1 does not name $version"
 
 echo "== the packaged apfold on the example survey"

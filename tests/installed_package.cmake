@@ -39,9 +39,10 @@ if(EXISTS "${prefix}/lib64/cmake/apfold")
   set(libdir lib64)
 endif()
 foreach(path
-    bin/apfold bin/apdump
-    share/man/man1/apfold.1 share/man/man1/apdump.1
+    bin/apfold bin/apdump bin/apsurvey
+    share/man/man1/apfold.1 share/man/man1/apdump.1 share/man/man1/apsurvey.1
     include/apfold/input/file_io.h include/apfold/input/scan_text.h include/apfold/input/seq_file.h
+    include/apfold/input/scan_listing.h
     include/apfold/input/decimal.h
     include/apfold/radiomap/refpoint.h include/apfold/radiomap/folding.h
     include/apfold/radiomap/database.h include/apfold/radiomap/db_reader.h include/apfold/report/report.h
@@ -53,12 +54,13 @@ foreach(path
     message(FATAL_ERROR "not installed: ${path}")
   endif()
 endforeach()
-foreach(path include/apfold/platform include/apfold/apdump include/apfold/views include/apfold/input/file_io.cpp)
+foreach(path include/apfold/platform include/apfold/apdump include/apfold/apsurvey include/apfold/views
+    include/apfold/input/file_io.cpp)
   if(EXISTS "${prefix}/${path}")
     message(FATAL_ERROR "installed but internal: ${path}")
   endif()
 endforeach()
-foreach(page apfold.1 apdump.1)
+foreach(page apfold.1 apdump.1 apsurvey.1)
   file(READ "${prefix}/share/man/man1/${page}" text)
   if(NOT text MATCHES "\"apfold ${PROJECT_VERSION}\"")
     message(FATAL_ERROR "${page} does not name version ${PROJECT_VERSION}")

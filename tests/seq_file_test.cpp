@@ -266,6 +266,95 @@ TEST(SeqText, EveryPrefixEndsInADefinedResult) {
   }
 }
 
+// --- Counting a whole text ----------------------------------------------------
+
+struct count_run {
+  int status = -1;
+  std::string out;
+  seq_extent extent{};
+};
+
+count_run count_text(const std::string& text) {
+  auto buf = std::make_unique<char[]>(text.size() + 1);
+  std::memcpy(buf.get(), text.data(), text.size());
+  buf[text.size()] = '\0';
+  count_run r;
+  r.out = support::capture_stdout([&] { r.status = seq_count_text(buf.get(), &r.extent); });
+  return r;
+}
+
+// A count is only worth what apfold makes of it: a text counted as n entries
+// reads with seq_parse_text as n entries ending at the same coordinates, and,
+// when its last entry is closed, an entry "n+1\t(x,y)\n" appended to it
+// reads as entry n + 1.
+TEST(SeqText, CountsEntriesAsTheReaderReadsThem) {
+  const struct {
+    const char* name;
+    std::string text;
+    int status;
+    int32_t count, last_x, last_y;
+    bool closed;
+    bool next_converted;
+    int32_t next_number;
+  } rows[] = {
+      {"empty", "", SEQ_OK, 0, 0, 0, true, false, 0},
+      {"white space only", " \n\r\n\t", SEQ_OK, 0, 0, 0, true, false, 0},
+      {"two entries", "1\t(3,4)\n2\t(-5,6)\n", SEQ_OK, 2, -5, 6, true, false, 0},
+      {"no final line end", "1\t(3,4)\n2\t(-5,6)", SEQ_OK, 2, -5, 6, true, false, 0},
+      {"CR LF and trailing blank lines", "1\t(3,4)\r\n2 (7,8)\r\n\r\n  \n", SEQ_OK, 2, 7, 8, true, false, 0},
+      {"run together", "1(0,0)2(1,1)3(2,2)", SEQ_OK, 3, 2, 2, true, false, 0},
+      {"text after y", "1\t(3,4 m)\n", SEQ_OK, 1, 3, 4, true, false, 0},
+      {"last entry unclosed", "1\t(3,4)\n2\t(5,6\n", SEQ_OK, 2, 5, 6, false, false, 0},
+      {"unclosed entry swallows the next", "1\t(3,4\n2\t(5,6)\n", SEQ_OK, 1, 3, 4, true, false, 0},
+      {"32-bit limits", "1\t(2147483647,-2147483648)\n", SEQ_OK, 1, kMax, kMin, true, false, 0},
+      {"a gap", "1\t(0,0)\n2\t(0,1)\n4\t(0,2)\n", SEQ_MALFORMED, 2, 0, 1, true, true, 4},
+      {"a repeat", "1\t(0,0)\n1\t(0,1)\n", SEQ_MALFORMED, 1, 0, 0, true, true, 1},
+      {"not starting at 1", "2\t(0,0)\n", SEQ_MALFORMED, 0, 0, 0, true, true, 2},
+      {"garbage after the entries", "1\t(0,0)\nend\n", SEQ_MALFORMED, 1, 0, 0, true, false, 0},
+      {"an entry cut short", "1\t(0,0)\n2\t(", SEQ_MALFORMED, 1, 0, 0, true, false, 0},
+      {"space before the comma", "1\t(0 ,0)\n", SEQ_MALFORMED, 0, 0, 0, true, false, 0},
+      {"coordinate out of range", "1\t(2147483648,0)\n", SEQ_MALFORMED, 0, 0, 0, true, false, 0},
+      {"NUL ends the text", std::string("1\t(3,4)\n") + '\0' + "junk", SEQ_OK, 1, 3, 4, true, false, 0},
+  };
+  for (const auto& row : rows) {
+    const count_run r = count_text(row.text);
+    EXPECT_EQ(r.status, row.status) << row.name;
+    EXPECT_EQ(r.out, "") << row.name;
+    EXPECT_EQ(r.extent.count, row.count) << row.name;
+    EXPECT_EQ(r.extent.last_x, row.last_x) << row.name;
+    EXPECT_EQ(r.extent.last_y, row.last_y) << row.name;
+    EXPECT_EQ(r.extent.closed, row.closed) << row.name;
+    EXPECT_EQ(r.extent.next_converted, row.next_converted) << row.name;
+    if (row.next_converted) {
+      EXPECT_EQ(r.extent.next_number, row.next_number) << row.name;
+    }
+    if (r.status != SEQ_OK) continue;
+
+    const int32_t n = r.extent.count;
+    if (n > 0) {
+      const seq_run all = parse_text(row.text, n);
+      EXPECT_EQ(all.status, SEQ_OK) << row.name;
+      EXPECT_EQ(all.xs.back(), row.last_x) << row.name;
+      EXPECT_EQ(all.ys.back(), row.last_y) << row.name;
+    }
+    const std::string appended = row.text.substr(0, row.text.find('\0')) +
+                                 (row.text.empty() || row.text.back() == '\n' ? "" : "\n") +
+                                 std::to_string(n + 1) + "\t(-7,9)\n";
+    const seq_run more = parse_text(appended, n + 1);
+    EXPECT_EQ(more.status == SEQ_OK && more.xs.back() == -7 && more.ys.back() == 9, row.closed) << row.name;
+  }
+}
+
+TEST(SeqText, CountsEveryPrefixWithoutReadingPastIt) {
+  const std::string text = "1\t(0,0)\n2\t(-1,10)\n3\t(22,-3)\n";
+  for (std::size_t n = 0; n <= text.size(); ++n) {
+    const count_run r = count_text(text.substr(0, n));
+    EXPECT_TRUE(r.status == SEQ_OK || r.status == SEQ_MALFORMED) << n;
+    EXPECT_LE(r.extent.count, 3) << n;
+  }
+  EXPECT_EQ(count_text(text).extent.count, 3);
+}
+
 // --- Loading seq.txt ------------------------------------------------------------
 
 class SeqFile : public support::TempDirTest {

@@ -219,17 +219,29 @@ void apply_limits(const run_limits& limits) {
 #endif
 }
 
-run_result spawn(const std::function<void()>& child, const run_limits& limits) {
+// With `input`, the child reads it from a pipe; without, from /dev/null.
+run_result spawn(const std::function<void()>& child, const run_limits& limits,
+                 const std::string* input = nullptr) {
   run_result result;
   // Pipes rather than files: a file-size limit on the child must not cut
   // its own messages short.
-  int out[2], err[2];
+  int out[2], err[2], in[2] = {-1, -1};
   if (pipe(out) != 0 || pipe(err) != 0) return result;
+  if (input && pipe(in) != 0) return result;
+  // A child that exits before reading all of its input must not end the
+  // test with SIGPIPE: the write fails with EPIPE instead.
+  if (input) signal(SIGPIPE, SIG_IGN);
   std::fflush(nullptr);
   pid_t pid = fork();
   if (pid == 0) {
-    int devnull = open("/dev/null", O_RDONLY);
-    dup2(devnull, 0);
+    if (input) {
+      dup2(in[0], 0);
+      close(in[0]);
+      close(in[1]);
+    } else {
+      int devnull = open("/dev/null", O_RDONLY);
+      dup2(devnull, 0);
+    }
     dup2(out[1], 1);
     dup2(err[1], 2);
     close(out[0]);
@@ -242,14 +254,31 @@ run_result spawn(const std::function<void()>& child, const run_limits& limits) {
   }
   close(out[1]);
   close(err[1]);
-  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+  std::size_t fed = 0;
+  if (input) {
+    close(in[0]);
+    fcntl(in[1], F_SETFL, fcntl(in[1], F_GETFL) | O_NONBLOCK);
+    if (input->empty()) {
+      close(in[1]);
+      in[1] = -1;
+    }
+  }
+  pollfd fds[3] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}, {in[1], POLLOUT, 0}};
   std::string* sinks[2] = {&result.out, &result.err};
   int open_fds = 2;
   char buf[65536];
   while (open_fds > 0) {
-    if (poll(fds, 2, -1) < 0) {
+    if (poll(fds, 3, -1) < 0) {
       if (errno == EINTR) continue;
       break;
+    }
+    if (fds[2].fd >= 0 && fds[2].revents != 0) {
+      const ssize_t put = write(fds[2].fd, input->data() + fed, input->size() - fed);
+      if (put > 0) fed += static_cast<std::size_t>(put);
+      if (fed == input->size() || (put < 0 && errno != EAGAIN && errno != EINTR)) {
+        close(fds[2].fd);
+        fds[2].fd = -1;
+      }
     }
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || fds[i].revents == 0) continue;
@@ -263,6 +292,7 @@ run_result spawn(const std::function<void()>& child, const run_limits& limits) {
       }
     }
   }
+  if (fds[2].fd >= 0) close(fds[2].fd);
   int status = 0;
   rusage usage{};
   while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
@@ -278,18 +308,27 @@ run_result spawn(const std::function<void()>& child, const run_limits& limits) {
 std::string capture_stdout(const std::function<void()>& fn) { return capture_fd(1, stdout, fn); }
 std::string capture_stderr(const std::function<void()>& fn) { return capture_fd(2, stderr, fn); }
 
+namespace {
+
+void exec_in(const std::vector<std::string>& argv, const std::string& cwd) {
+  if (chdir(cwd.c_str()) != 0) _exit(126);
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  execv(args[0], args.data());
+  _exit(127);
+}
+
+}  // namespace
+
 run_result run(const std::vector<std::string>& argv, const std::string& cwd,
                const run_limits& limits) {
-  return spawn(
-      [&] {
-        if (chdir(cwd.c_str()) != 0) _exit(126);
-        std::vector<char*> args;
-        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
-      },
-      limits);
+  return spawn([&] { exec_in(argv, cwd); }, limits);
+}
+
+run_result run_with_input(const std::vector<std::string>& argv, const std::string& input,
+                          const std::string& cwd, const run_limits& limits) {
+  return spawn([&] { exec_in(argv, cwd); }, limits, &input);
 }
 
 run_result run_in_child(const std::function<int()>& fn, const run_limits& limits) {

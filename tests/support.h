@@ -99,6 +99,10 @@ struct run_result {
 // input, and waits for it.
 run_result run(const std::vector<std::string>& argv, const std::string& cwd = ".",
                const run_limits& limits = {});
+// Runs argv as run() does, with `input` on its standard input: a pipe that
+// is closed after the last byte. POSIX only.
+run_result run_with_input(const std::vector<std::string>& argv, const std::string& input,
+                          const std::string& cwd = ".", const run_limits& limits = {});
 // Runs apfold with the given arguments in cwd.
 run_result run_apfold(const std::vector<std::string>& args, const std::string& cwd = ".",
                       const run_limits& limits = {});

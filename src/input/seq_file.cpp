@@ -77,6 +77,36 @@ int seq_parse_text(const char* text, int32_t* xs, int32_t* ys, int32_t n) {
   return SEQ_OK;
 }
 
+int seq_count_text(const char* text, seq_extent* extent) {
+  *extent = seq_extent{0, 0, 0, true, false, 0};
+  const char* cursor = text;
+  for (;;) {
+    const char* p = cursor;
+    while (is_space(*p)) ++p;
+    if (*p == '\0') return SEQ_OK;
+    int32_t seq = 0;
+    int32_t x = 0;
+    int32_t y = 0;
+    if (!scan_entry(cursor, &seq, &x, &y)) return SEQ_MALFORMED;
+    if (int64_t{seq} != int64_t{extent->count} + 1) {
+      extent->next_converted = true;
+      extent->next_number = seq;
+      return SEQ_MALFORMED;
+    }
+    extent->count = seq;
+    extent->last_x = x;
+    extent->last_y = y;
+    // As seq_parse_text: the next entry starts after the first ")" at or
+    // after this one, and without one the rest of the text is this entry's.
+    const char* close = std::strchr(cursor, ')');
+    if (!close) {
+      extent->closed = false;
+      return SEQ_OK;
+    }
+    cursor = close + 1;
+  }
+}
+
 int seq_parse(int32_t* xs, int32_t* ys, int32_t n) {
   auto text = load_file(SEQ_FILE_NAME);
   if (!text) {

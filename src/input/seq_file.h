@@ -25,3 +25,23 @@ int seq_parse_text(const char* text, int32_t* xs, int32_t* ys, int32_t n);
 // that cannot be loaded gives the system-error report
 // "Failed to open seq.txt" and SEQ_CANNOT_LOAD.
 int seq_parse(int32_t* xs, int32_t* ys, int32_t n);
+
+// What a whole sequence text holds, read entry by entry as seq_parse_text
+// reads them.
+struct seq_extent {
+  int32_t count;     // entries, numbered 1 .. count in order
+  int32_t last_x;    // coordinates of entry `count`; 0 when there is none
+  int32_t last_y;
+  bool closed;       // the last entry has its ")", so text appended after it starts a new one
+  // When the text holds more than those entries (SEQ_MALFORMED): whether the
+  // next one reads as an entry at all, and if so the number it carries.
+  bool next_converted;
+  int32_t next_number;
+};
+
+// Counts the entries of the NUL-terminated sequence text: SEQ_OK when it is
+// entries 1 .. count and white space; SEQ_MALFORMED when something else
+// follows entry `count` (an entry numbered otherwise, or one that does not
+// convert). Either way *extent describes the entries that read. Prints
+// nothing.
+int seq_count_text(const char* text, seq_extent* extent);
