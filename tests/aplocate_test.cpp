@@ -4,9 +4,12 @@
 // JSON and SVG read back.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <map>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -82,6 +85,27 @@ TEST(Locate, DistanceComparesSharedLevelsAndChargesTheOthersABoundedPenalty) {
   EXPECT_EQ(out[0].point, 0);
 }
 
+// The dense comparison, for reference: every map address a column, missing
+// levels at -100 dBm with no cap, no normalisation, every point a candidate.
+TEST(Locate, DenseDistanceTakesMissingLevelsAtTheFloor) {
+  locator map;
+  const refpoint points[] = {record_of(0, 0, {{"A", -52}, {"C", -70}, {"D", -110}}),
+                             record_of(5, 5, {{"E", -40}})};
+  build_locator(&map, points, 2, locate_method::dense);
+  const fingerprint q = fingerprint_of(map, record_of(0, 0, {{"A", -50}, {"B", -88}}));
+  double d = 0;
+  ASSERT_TRUE(signal_distance(q, map.points[0], &d, locate_method::dense));
+  // B is no column of the map; C and D count with their distance to the floor.
+  EXPECT_EQ(d, std::sqrt(4.0 + 900.0 + 100.0));
+  ASSERT_TRUE(signal_distance(q, map.points[1], &d, locate_method::dense));
+  EXPECT_EQ(d, std::sqrt(2500.0 + 3600.0));
+  neighbour out[LOCATE_MAX_K];
+  ASSERT_EQ(nearest_points(&map, q, -1, 4, out), 2) << "a point sharing nothing is a candidate too";
+  EXPECT_EQ(out[0].point, 0);
+  EXPECT_EQ(out[1].point, 1);
+  EXPECT_EQ(out[1].distance, std::sqrt(6100.0));
+}
+
 TEST(Locate, NearestFirstTiesByLowerPointAndKBeyondTheMap) {
   locator map;
   const refpoint points[] = {
@@ -107,6 +131,53 @@ TEST(Locate, NearestFirstTiesByLowerPointAndKBeyondTheMap) {
   weighted_position(map, out, 2, &x, &y);
   EXPECT_DOUBLE_EQ(x, (1.0 * 2 + 3.0 / 9) / (1.0 + 1.0 / 9));
   EXPECT_EQ(y, 0.0);
+}
+
+// The index screens candidates with sums in another order and then computes
+// the exact distance of the few that can be among the nearest; the answer
+// must be exactly that of the exact distance to every point. Random maps
+// with levels that are not whole numbers, many near ties and some exact ties.
+TEST(Locate, NearestPointsEqualTheExactDistanceToEveryPoint) {
+  std::mt19937 rng(20261210);
+  std::uniform_int_distribution<int> address(0, 39), count(1, 16), whole(-105, -30);
+  std::uniform_int_distribution<int> tenths(0, 9);
+  const auto random_record = [&](int32_t x, int32_t y) {
+    static char names[40][8];
+    for (int a = 0; a < 40; ++a) std::snprintf(names[a], sizeof names[a], "AP%02d", a);
+    std::vector<std::pair<const char*, float>> slots;
+    for (int k = count(rng); k > 0; --k) {
+      slots.push_back({names[address(rng)], static_cast<float>(whole(rng)) + 0.1f * static_cast<float>(tenths(rng))});
+    }
+    return record_of(x, y, slots);
+  };
+  for (const locate_method method : {locate_method::shared, locate_method::dense}) {
+    std::vector<refpoint> points;
+    for (int32_t i = 0; i < 300; ++i) points.push_back(random_record(i % 20, i / 20));
+    for (int32_t i = 0; i < 20; ++i) points.push_back(points[static_cast<std::size_t>(i) * 7]);  // exact ties
+    locator map;
+    build_locator(&map, points.data(), static_cast<int32_t>(points.size()), method);
+    for (int query = 0; query < 300; ++query) {
+      const fingerprint q = fingerprint_of(map, random_record(0, 0));
+      const int32_t excluded = query % 3 == 0 ? query % static_cast<int32_t>(points.size()) : -1;
+      std::vector<std::pair<double, int32_t>> all;
+      for (int32_t p = 0; p < map.n; ++p) {
+        double d = 0;
+        if (p != excluded && signal_distance(q, map.points[static_cast<std::size_t>(p)], &d, method)) {
+          all.push_back({d, p});
+        }
+      }
+      std::sort(all.begin(), all.end());
+      for (const int k : {1, 4, 8}) {
+        neighbour out[LOCATE_MAX_K];
+        const int found = nearest_points(&map, q, excluded, k, out);
+        ASSERT_EQ(found, std::min<int>(k, static_cast<int>(all.size()))) << "query " << query;
+        for (int r = 0; r < found; ++r) {
+          EXPECT_EQ(out[r].point, all[static_cast<std::size_t>(r)].second) << "query " << query << " rank " << r;
+          EXPECT_EQ(out[r].distance, all[static_cast<std::size_t>(r)].first) << "query " << query << " rank " << r;
+        }
+      }
+    }
+  }
 }
 
 // A survey of 5 points x 2 scans whose levels are chosen here, so that the
@@ -254,6 +325,7 @@ TEST_F(Aplocate, BadInputGetsAMessageAndAStatus) {
       {{"--evaluate", "5", "3"}, 2, "Failed to open scan1-3"},
       {{"--csv", "--json", "scan1-1"}, 2, "choose one of --csv and --json"},
       {{"--bogus"}, 2, "unknown option --bogus"},
+      {{"--method", "knn", "scan1-1"}, 2, "--method is shared or dense, not knn"},
   };
   for (const auto& row : rows) {
     std::string what;

@@ -1,5 +1,5 @@
-// aplocate [--db FILE] [-k K] [--csv | --json] SCAN...
-// aplocate --evaluate N S [-k K] [--csv | --json] [--svg FILE]
+// aplocate [--db FILE] [-k K] [--method M] [--csv | --json] SCAN...
+// aplocate --evaluate N S [-k K] [--method M] [--csv | --json] [--svg FILE]
 //
 // Locates scan reports with a radio map (k nearest reference points in
 // signal space, radiomap/locate.h), or judges a survey by leaving each
@@ -46,12 +46,16 @@ constexpr int EXIT_USAGE = 2;
 constexpr int EXIT_SCAN_MISSING = 2;
 
 constexpr const char* USAGE =
-    "Usage: aplocate [--db FILE] [-k K] [--csv | --json] SCAN...\n"
+    "Usage: aplocate [--db FILE] [-k K] [--method M] [--csv | --json] SCAN...\n"
     "           locate each scan report with the radio map FILE (db.bin)\n"
-    "       aplocate --evaluate N S [-k K] [--csv | --json] [--svg FILE]\n"
+    "       aplocate --evaluate N S [-k K] [--method M] [--csv | --json] [--svg FILE]\n"
     "           in a survey directory: fold the N x S scans as apfold would, locate\n"
     "           every scan with the map without its own point, and report the error\n"
-    "       aplocate --help | --version\n";
+    "       aplocate --help | --version\n"
+    "  -k K        neighbours averaged, 1 to 8 (4)\n"
+    "  --method M  shared (the default: shared access points, a bounded penalty\n"
+    "              for the others) or dense (every address a column, -100 dBm\n"
+    "              for a missing level), for comparison\n";
 
 enum class format { text, csv, json };
 
@@ -59,6 +63,7 @@ struct options {
   bool evaluate = false;
   int32_t n = 0, s = 0;
   int k = LOCATE_DEFAULT_K;
+  locate_method method = locate_method::shared;
   format out = format::text;
   const char* db = DATABASE_FILE_NAME;
   const char* svg = nullptr;
@@ -121,7 +126,7 @@ int locate_scans(const options& opt) {
   }
   bytes.reset();
   locator map;
-  build_locator(&map, db.records.get(), db.header.num_refpoints);
+  build_locator(&map, db.records.get(), db.header.num_refpoints, opt.method);
 
   std::vector<located> results;
   bool all = true;
@@ -364,7 +369,7 @@ int evaluate(const options& opt) {
   }
 
   locator map;
-  build_locator(&map, folded.get(), n);
+  build_locator(&map, folded.get(), n, opt.method);
   double sum_x = 0, sum_y = 0;
   for (std::size_t i = 0; i < count; ++i) {
     sum_x += map.xs[i];
@@ -394,7 +399,7 @@ int evaluate(const options& opt) {
       neighbour nearest[LOCATE_MAX_K];
       const int found = nearest_points(&map, q, i, LOCATE_MAX_K, nearest);
       if (found == 0) {
-        t.why = "shares no access point with the other points";
+        t.why = "shares no access point with the other points";  // the shared method only
         ++not_shared;
         continue;
       }
@@ -448,7 +453,8 @@ int evaluate(const options& opt) {
                     position_text(t.error) + "\n");
     }
   } else if (opt.out == format::json) {
-    put(&out, "{\"points\": " + int_text(n) + ", \"scans_per_point\": " + int_text(s) + ", \"k\": " +
+    put(&out, "{\"points\": " + int_text(n) + ", \"scans_per_point\": " + int_text(s) + ", \"method\": " +
+                  (opt.method == locate_method::dense ? "\"dense\"" : "\"shared\"") + ", \"k\": " +
                   int_text(opt.k) + ", \"located\": " + int_text(static_cast<int64_t>(errors.size())) +
                   ", \"not_located\": [");
     bool first = true;
@@ -480,7 +486,7 @@ int evaluate(const options& opt) {
     put(&out, "]}\n");
   } else {
     put(&out, "Leave one point out: " + int_text(n) + " reference points x " + int_text(s) + " scans, k = " +
-                  int_text(opt.k) + "\n");
+                  int_text(opt.k) + (opt.method == locate_method::dense ? ", dense method" : "") + "\n");
     put(&out, "scans located: " + int_text(static_cast<int64_t>(errors.size())) + " of " +
                   int_text(static_cast<int64_t>(scans)) + "\n");
     if (not_heard > 0) put(&out, "  not located, no access point heard: " + int_text(static_cast<int64_t>(not_heard)) + "\n");
@@ -541,6 +547,16 @@ int main(int argc, char** argv) {
       }
       if (k > LOCATE_MAX_K) return usage_error("-k is at most " + int_text(LOCATE_MAX_K));
       opt.k = static_cast<int>(k);
+    } else if (!options_done && arg == "--method") {
+      if (!has_value) return usage_error("--method needs shared or dense");
+      const std::string_view m = argv[++i];
+      if (m == "shared") {
+        opt.method = locate_method::shared;
+      } else if (m == "dense") {
+        opt.method = locate_method::dense;
+      } else {
+        return usage_error("--method is shared or dense, not " + std::string(m));
+      }
     } else if (!options_done && arg == "--db") {
       if (!has_value) return usage_error("--db needs a file");
       opt.db = argv[++i];

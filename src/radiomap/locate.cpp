@@ -11,7 +11,12 @@ std::string_view address_of(const ap_reading& ap) {
   return {ap.address, strnlen(ap.address, sizeof ap.address)};
 }
 
-double penalty(double level) {
+// What an entry the other side lacks costs.
+double penalty(double level, locate_method method) {
+  if (method == locate_method::dense) {
+    const double u = level - LOCATE_FLOOR;
+    return u * u;
+  }
   const double u = std::min(std::max(level - LOCATE_FLOOR, 0.0), LOCATE_CAP);
   return u * u;
 }
@@ -51,14 +56,15 @@ bool before(double d, int32_t p, double e, int32_t q) { return d < e || (d == e 
 
 }  // namespace
 
-void build_locator(locator* map, const refpoint* records, int32_t n) {
+void build_locator(locator* map, const refpoint* records, int32_t n, locate_method method) {
   *map = locator{};
+  map->method = method;
   map->n = n;
   const auto count = static_cast<std::size_t>(std::max(n, 0));
   map->points.resize(count);
   map->xs.resize(count);
   map->ys.resize(count);
-  map->visited.assign(count, 0);
+  map->penalties.assign(count, 0.0);
   for (std::size_t i = 0; i < count; ++i) {
     const grouped g = group_slots(records[i]);
     fingerprint& f = map->points[i];
@@ -69,11 +75,17 @@ void build_locator(locator* map, const refpoint* records, int32_t n) {
       if (added) map->holders.emplace_back();
       f.id[m] = at->second;
       f.level[m] = g.level[m];
-      map->holders[static_cast<std::size_t>(at->second)].push_back(static_cast<int32_t>(i));
+      map->penalties[i] += penalty(g.level[m], method);
+      map->holders[static_cast<std::size_t>(at->second)].push_back(
+          {static_cast<int32_t>(i), g.level[m], penalty(g.level[m], method)});
     }
     map->xs[i] = records[i].x;
     map->ys[i] = records[i].y;
   }
+  map->visited.assign(count, 0);
+  map->change.assign(count, 0.0);
+  map->size.assign(count, 0.0);
+  map->shared.assign(count, 0);
   map->heard.assign(map->holders.size(), 0);
   map->heard_at.assign(map->holders.size(), -1);
 }
@@ -96,25 +108,27 @@ namespace {
 // -1 for none; shared[b] for r's entry b), summed over q in order, then over
 // r's own entries in order.
 double distance_of(const fingerprint& q, const fingerprint& r, const int32_t* match, const bool* shared,
-                   int32_t shared_count) {
+                   int32_t shared_count, locate_method method) {
+  const bool dense = method == locate_method::dense;
   double t = 0;
   for (int32_t a = 0; a < q.count; ++a) {
     if (match[a] >= 0) {
       const double d = q.level[a] - r.level[match[a]];
       t += d * d;
-    } else {
-      t += penalty(q.level[a]);
+    } else if (!(dense && q.id[a] < 0)) {  // an address the map lacks is no column
+      t += penalty(q.level[a], method);
     }
   }
   for (int32_t b = 0; b < r.count; ++b) {
-    if (!shared[b]) t += penalty(r.level[b]);
+    if (!shared[b]) t += penalty(r.level[b], method);
   }
+  if (dense) return std::sqrt(t);
   return std::sqrt(t / static_cast<double>(q.count + r.count - shared_count));
 }
 
 }  // namespace
 
-bool signal_distance(const fingerprint& q, const fingerprint& r, double* distance) {
+bool signal_distance(const fingerprint& q, const fingerprint& r, double* distance, locate_method method) {
   int32_t match[MAX_APS];
   bool shared[MAX_APS] = {};
   int32_t count = 0;
@@ -130,8 +144,8 @@ bool signal_distance(const fingerprint& q, const fingerprint& r, double* distanc
       }
     }
   }
-  if (count == 0) return false;
-  *distance = distance_of(q, r, match, shared, count);
+  if (count == 0 && method == locate_method::shared) return false;
+  *distance = distance_of(q, r, match, shared, count, method);
   return true;
 }
 
@@ -140,65 +154,102 @@ int nearest_points(locator* map, const fingerprint& q, int32_t excluded, int k, 
   if (k == 0) return 0;
   if (++map->query == 0) {  // wrapped: forget every earlier query
     std::fill(map->visited.begin(), map->visited.end(), 0u);
+    std::fill(map->heard.begin(), map->heard.end(), 0u);
     map->query = 1;
   }
-  // Which of the map's addresses the query holds, and where: every
-  // candidate is then matched in one pass over its own entries.
+  const uint32_t query = map->query;
+
+  // Screening: for every point sharing an address, the sum of all penalties
+  // corrected, per shared address, from two penalties to the squared
+  // difference.
+  const locate_method method = map->method;
+  const bool dense = method == locate_method::dense;
+  double own = 0;
   for (int32_t a = 0; a < q.count; ++a) {
-    if (q.id[a] < 0) continue;
-    map->heard[static_cast<std::size_t>(q.id[a])] = map->query;
-    map->heard_at[static_cast<std::size_t>(q.id[a])] = a;
+    if (!(dense && q.id[a] < 0)) own += penalty(q.level[a], method);
   }
-  int found = 0;
+  map->touched.clear();
   for (int32_t a = 0; a < q.count; ++a) {
     if (q.id[a] < 0) continue;
-    for (const int32_t p : map->holders[static_cast<std::size_t>(q.id[a])]) {
-      uint32_t& seen = map->visited[static_cast<std::size_t>(p)];
-      if (seen == map->query || p == excluded) continue;
-      seen = map->query;
-      // Every candidate shares q's entry a at least.
-      const fingerprint& r = map->points[static_cast<std::size_t>(p)];
-      int32_t match[MAX_APS];
-      bool shared[MAX_APS];
-      std::fill_n(match, q.count, -1);
-      int32_t count = 0;
-      for (int32_t b = 0; b < r.count; ++b) {
-        const auto id = static_cast<std::size_t>(r.id[b]);
-        shared[b] = map->heard[id] == map->query;
-        if (shared[b]) {
-          match[map->heard_at[id]] = b;
-          ++count;
-        }
+    const auto id = static_cast<std::size_t>(q.id[a]);
+    map->heard[id] = query;
+    map->heard_at[id] = a;
+    const double level = q.level[a];
+    const double pa = penalty(level, method);
+    for (const holding& h : map->holders[id]) {
+      const auto p = static_cast<std::size_t>(h.point);
+      if (h.point == excluded) continue;
+      if (map->visited[p] != query) {
+        map->visited[p] = query;
+        map->change[p] = 0;
+        map->size[p] = 0;
+        map->shared[p] = 0;
+        map->touched.push_back(h.point);
       }
-      // Once k are found, a candidate whose partial sum already puts it
-      // beyond the k-th is passed over; the margin keeps rounding from
-      // passing over one that the exact distance would keep.
-      const int32_t union_size = q.count + r.count - count;
-      const double limit = found == k ? out[k - 1].distance * out[k - 1].distance *
-                                            static_cast<double>(union_size) * (1 + 1e-9)
-                                      : INFINITY;
-      double t = 0;
-      for (int32_t e = 0; e < q.count && t <= limit; ++e) {
-        if (match[e] >= 0) {
-          const double diff = q.level[e] - r.level[match[e]];
-          t += diff * diff;
-        } else {
-          t += penalty(q.level[e]);
-        }
-      }
-      for (int32_t b = 0; b < r.count && t <= limit; ++b) {
-        if (!shared[b]) t += penalty(r.level[b]);
-      }
-      if (t > limit) continue;
-      const double d = std::sqrt(t / static_cast<double>(union_size));
-      if (found == k && !before(d, p, out[k - 1].distance, out[k - 1].point)) continue;
-      int at = found < k ? found++ : k - 1;
-      while (at > 0 && before(d, p, out[at - 1].distance, out[at - 1].point)) {
-        out[at] = out[at - 1];
-        --at;
-      }
-      out[at] = {p, d};
+      const double d = level - h.level;
+      map->change[p] += d * d - pa - h.penalty;
+      map->size[p] += d * d + pa + h.penalty;
+      ++map->shared[p];
     }
+  }
+  if (dense) {  // every point is a candidate, sharing or not
+    for (int32_t p = 0; p < map->n; ++p) {
+      const auto i = static_cast<std::size_t>(p);
+      if (p == excluded || map->visited[i] == query) continue;
+      map->visited[i] = query;
+      map->change[i] = 0;
+      map->size[i] = 0;
+      map->shared[i] = 0;
+      map->touched.push_back(p);
+    }
+  }
+  const std::size_t candidates = map->touched.size();
+  if (candidates == 0) return 0;
+  map->screened.resize(candidates);
+  double largest = 0;  // of the terms' magnitudes, over the union sizes
+  for (std::size_t c = 0; c < candidates; ++c) {
+    const auto p = static_cast<std::size_t>(map->touched[c]);
+    const double union_size = dense ? 1.0 : q.count + map->points[p].count - map->shared[p];
+    const double t = own + map->penalties[p] + map->change[p];
+    map->screened[c] = std::max(t, 0.0) / union_size;
+    largest = std::max(largest, (own + map->penalties[p] + map->size[p]) / union_size);
+  }
+  // The k-th smallest screening value; a point further than it by more than
+  // any rounding of the sums (a few dozen terms, each rounded once, are far
+  // below a billionth of the largest) cannot be among the k nearest.
+  double limit = INFINITY;
+  if (candidates > static_cast<std::size_t>(k)) {
+    std::vector<double>& kth = map->ranked;
+    kth.assign(map->screened.begin(), map->screened.end());
+    std::nth_element(kth.begin(), kth.begin() + (k - 1), kth.end());
+    limit = kth[static_cast<std::size_t>(k - 1)] + 1e-9 * largest;
+  }
+
+  int found = 0;
+  for (std::size_t c = 0; c < candidates; ++c) {
+    if (map->screened[c] > limit) continue;
+    const int32_t p = map->touched[c];
+    const fingerprint& r = map->points[static_cast<std::size_t>(p)];
+    int32_t match[MAX_APS];
+    bool shared[MAX_APS];
+    std::fill_n(match, q.count, -1);
+    int32_t count = 0;
+    for (int32_t b = 0; b < r.count; ++b) {
+      const auto id = static_cast<std::size_t>(r.id[b]);
+      shared[b] = map->heard[id] == query;
+      if (shared[b]) {
+        match[map->heard_at[id]] = b;
+        ++count;
+      }
+    }
+    const double d = distance_of(q, r, match, shared, count, method);
+    if (found == k && !before(d, p, out[k - 1].distance, out[k - 1].point)) continue;
+    int at = found < k ? found++ : k - 1;
+    while (at > 0 && before(d, p, out[at - 1].distance, out[at - 1].point)) {
+      out[at] = out[at - 1];
+      --at;
+    }
+    out[at] = {p, d};
   }
   return found;
 }
