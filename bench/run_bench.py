@@ -11,7 +11,10 @@ alike. Printed: the median wall time of each, the ratio of the medians,
 apfold's peak resident set against the records the run must hold
 (N x S x 1228 + 8N + 8S bytes), optionally the same for a survey ten times
 larger, and then the micro-benchmarks. With --one-cpu every run is pinned to
-one CPU, where apfold loads and parses in turn.
+one CPU, where apfold loads and parses in turn. With --cold the page cache is
+dropped before every run (root on Linux only), so the disk sets the pace, as
+on the first run after a survey is copied in. With --aplocate, the leave-one-
+point-out evaluation of the same survey is timed against apfold as well.
 """
 
 import argparse
@@ -53,6 +56,25 @@ def ensure_survey(root, points, scans):
 
 
 PIN = None  # the CPU every run is pinned to (--one-cpu), or None
+COLD = False  # drop the page cache before every run (--cold)
+DROP_CACHES = "/proc/sys/vm/drop_caches"
+
+
+def cold_unavailable():
+    """Why the page cache cannot be dropped here, or None when it can."""
+    if not sys.platform.startswith("linux"):
+        return "dropping the page cache needs Linux"
+    if os.geteuid() != 0:
+        return "dropping the page cache needs root (it writes " + DROP_CACHES + ")"
+    if not os.access(DROP_CACHES, os.W_OK):
+        return DROP_CACHES + " is not writable here"
+    return None
+
+
+def drop_caches():
+    os.sync()
+    with open(DROP_CACHES, "w") as f:
+        f.write("3\n")
 
 
 def pin():
@@ -60,9 +82,11 @@ def pin():
         os.sched_setaffinity(0, {PIN})
 
 
-def run_once(launch, binary, survey, points, scans):
+def run_once(launch, binary, survey, points, scans, prefix=()):
     """Wall seconds, CPU seconds and peak RSS in bytes of one run."""
-    child = subprocess.run([launch, binary, str(points), str(scans)], cwd=survey,
+    if COLD:
+        drop_caches()
+    child = subprocess.run([launch, binary, *prefix, str(points), str(scans)], cwd=survey,
                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True,
                            preexec_fn=pin)
     line = child.stderr.strip().splitlines()[-1] if child.stderr.strip() else ""
@@ -73,7 +97,7 @@ def run_once(launch, binary, survey, points, scans):
 
 
 def compare(launch, apfold, baseline, survey, points, scans, pairs):
-    for binary in (baseline, apfold):  # warm-up: page cache, dynamic loader
+    for binary in (baseline, apfold):  # warm-up: page cache (unless cold), dynamic loader
         run_once(launch, binary, survey, points, scans)
     runs = {"baseline": [], "apfold": []}
     for _ in range(pairs):
@@ -118,6 +142,9 @@ def main():
                     help="also run a survey with ten times the points and compare")
     ap.add_argument("--one-cpu", action="store_true",
                     help="pin every run to one CPU: apfold then loads and parses in turn")
+    ap.add_argument("--cold", action="store_true",
+                    help="drop the page cache before every run (root on Linux)")
+    ap.add_argument("--aplocate", help="also time this aplocate's --evaluate against apfold")
     ap.add_argument("--no-micro", action="store_true")
     ap.add_argument("--micro-args", default="", help="extra arguments for the micro-benchmarks")
     args = ap.parse_args()
@@ -128,9 +155,16 @@ def main():
     if args.one_cpu:
         global PIN
         PIN = min(os.sched_getaffinity(0))
+    if args.cold:
+        why = cold_unavailable()
+        if why:
+            sys.exit(f"run_bench.py: no cold runs: {why}")
+        global COLD
+        COLD = True
 
     survey = ensure_survey(args.surveys, args.points, args.scans)
     pinned = f", pinned to CPU {PIN}" if PIN is not None else ""
+    pinned += ", page cache dropped before every run" if COLD else ""
     print(f"== {args.points} x {args.scans} survey, {args.pairs} pairs{pinned} ({survey})")
     small = report(compare(launch, apfold, baseline, survey, args.points, args.scans, args.pairs),
                    args.points, args.scans)
@@ -143,6 +177,18 @@ def main():
                        points, args.scans)
         print(f"== 10x the survey: apfold {large[0] / small[0]:.2f}x the time, "
               f"baseline {large[1] / small[1]:.2f}x (allowed ~10.5x)")
+
+    if args.aplocate:
+        aplocate = os.path.abspath(args.aplocate)
+        print(f"== aplocate --evaluate {args.points} {args.scans} against apfold, {args.pairs} pairs")
+        fold, evaluate = [], []
+        for _ in range(args.pairs):
+            fold.append(run_once(launch, apfold, survey, args.points, args.scans))
+            evaluate.append(run_once(launch, aplocate, survey, args.points, args.scans, ("--evaluate",)))
+        f, e = statistics.median(r[0] for r in fold), statistics.median(r[0] for r in evaluate)
+        print(f"  apfold    wall median {f:7.3f} s")
+        print(f"  aplocate  wall median {e:7.3f} s, peak RSS {max(r[2] for r in evaluate) / MIB:.1f} MiB")
+        print(f"  ratio     {e / f:.2f} (allowed 2.0)")
 
     if args.micro and not args.no_micro:
         print("== micro-benchmarks", flush=True)

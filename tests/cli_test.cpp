@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -184,6 +186,75 @@ TEST_F(Cli, ScanFilesAreReadInPointMajorOrder) {
   auto r = run_apfold({"1", "1"});
   EXPECT_EQ(r.exit_code, 2);
   EXPECT_EQ(r.out, "Failed to open scan1-1\n");
+}
+
+// What the kernel saw opened in the working directory while fn ran: file
+// names in order, directories marked with a trailing "/".
+std::vector<std::string> opened_during(const std::function<void()>& fn) {
+  const int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  EXPECT_GE(fd, 0);
+  EXPECT_GE(inotify_add_watch(fd, ".", IN_OPEN), 0);
+  fn();
+  std::vector<std::string> names;
+  alignas(inotify_event) char buffer[65536];
+  for (;;) {
+    const ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got <= 0) break;
+    for (ssize_t at = 0; at < got;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+      if (event->len > 0) names.push_back(std::string(event->name) + ((event->mask & IN_ISDIR) ? "/" : ""));
+      at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+    }
+  }
+  close(fd);
+  return names;
+}
+
+// Files are opened ahead of the one being loaded, but in order, and none
+// after the first that cannot be opened or is no regular file: on two CPUs
+// and on one, with the survey's files missing or replaced by a directory far
+// past the files opened ahead, and near the start.
+TEST_F(Cli, ScanFilesAreOpenedInOrderAndNoneAfterTheFirstThatCannotBe) {
+  constexpr int n = 40, s = 5;
+  const struct {
+    const char* what;
+    int point, scan;  // the file that cannot be loaded
+    bool directory;
+  } rows[] = {{"missing far in", 30, 2, false}, {"a directory far in", 25, 4, true},
+              {"missing second", 1, 2, false}, {"none", 0, 0, false}};
+  for (const auto& row : rows) {
+    for (const bool one_cpu : {false, true}) {
+      simple_survey(n, s);
+      std::vector<std::string> expected;
+      std::string bad;
+      for (int i = 1; i <= n && bad.empty(); ++i) {
+        for (int j = 1; j <= s; ++j) {
+          if (i == row.point && j == row.scan) {
+            bad = scan_name(i, j);
+            if (row.directory) expected.push_back(bad + "/");
+            break;
+          }
+          expected.push_back(scan_name(i, j));
+        }
+      }
+      if (!bad.empty()) {
+        unlink(bad.c_str());
+        if (row.directory) {
+          ASSERT_EQ(mkdir(bad.c_str(), 0755), 0);
+        }
+      }
+      support::run_result r;
+      auto names = opened_during([&] { r = run_apfold({std::to_string(n), std::to_string(s)}, ".", {.one_cpu = one_cpu}); });
+      std::erase_if(names, [](const std::string& name) { return !name.starts_with("scan"); });
+      const std::string what = std::string(row.what) + (one_cpu ? ", one CPU" : ", two CPUs");
+      EXPECT_EQ(names, expected) << what;
+      EXPECT_EQ(r.exit_code, bad.empty() ? 0 : 2) << what;
+      if (!bad.empty()) {
+        EXPECT_EQ(r.out, "Failed to open " + bad + "\n") << what;
+      }
+      for (const auto& e : std::filesystem::directory_iterator(".")) std::filesystem::remove_all(e.path());
+    }
+  }
 }
 
 // Scan files are loaded ahead on a second thread where the run may use two

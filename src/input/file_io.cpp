@@ -86,6 +86,14 @@ int load_file_into(const char* path, text_buffer* buffer, std::size_t* size_out)
   std::size_t size = 0;
   const int fd = open_regular(path, &size);
   if (fd < 0) return 1;
+  if (load_open_file(fd, size, buffer) != 0) return 1;
+  *size_out = size;
+  return 0;
+}
+
+int open_regular_file(const char* path, std::size_t* size) { return open_regular(path, size); }
+
+int load_open_file(int fd, std::size_t size, text_buffer* buffer) {
   if (buffer->capacity < size + 1) {
     // The old storage goes first, so that peak use stays one buffer.
     buffer->data.reset();
@@ -107,9 +115,7 @@ int load_file_into(const char* path, text_buffer* buffer, std::size_t* size_out)
     }
     buffer->capacity = want;
   }
-  if (read_and_close(fd, buffer->data.get(), size) != 0) return 1;
-  *size_out = size;
-  return 0;
+  return read_and_close(fd, buffer->data.get(), size);
 }
 
 int append_text(const char* path, const char* text) {

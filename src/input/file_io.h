@@ -26,6 +26,14 @@ struct text_buffer {
 // after a failure; only its content is lost.
 int load_file_into(const char* path, text_buffer* buffer, std::size_t* size);
 
+// load_file_into in two steps, for a caller that opens files ahead of
+// reading them. open_regular_file opens `path` for reading, refuses anything
+// but a regular file as load_file does and sizes it: the descriptor, or -1
+// with errno set. load_open_file then reads it whole into *buffer, with a NUL
+// after it, and closes it: 0, or 1 with errno set.
+int open_regular_file(const char* path, std::size_t* size);
+int load_open_file(int fd, std::size_t size, text_buffer* buffer);
+
 // Appends the NUL-terminated `text` to `path`, creating it if absent, in text
 // mode (on Windows each line feed becomes CR LF). Returns 0 only when every
 // byte reached the file; 1 when it cannot be opened or the write or the

@@ -32,6 +32,12 @@ constexpr uint32_t WAKE_CALLER_AT = SLOTS / 2;  // files waiting
 // large).
 constexpr std::size_t AHEAD_BYTES = std::size_t{4} << 20;
 
+// Files opened ahead of the one being loaded, each with a request to the
+// system to read it into its cache: on a survey that is not cached yet, the
+// disk then has many reads to work on instead of one at a time. Descriptors
+// only: what is read ahead sits in the system's cache, not here.
+constexpr uint32_t OPEN_AHEAD = 64;
+
 // A slot's buffer grows to the largest file it held; loading ahead, one
 // larger than this is given back once parsed, so that large files leave no
 // lasting cost and the idle slots keep SLOTS x 32 KiB at most.
@@ -48,6 +54,23 @@ struct slot {
 // difference of two of them, at most SLOTS, is ever used.
 using position = uint32_t;
 
+// A file opened ahead: its descriptor and size, or the errno of the open.
+struct opened_file {
+  int fd = -1;
+  std::size_t size = 0;
+  int error = 0;
+};
+
+// The files opened ahead, by whichever side loads them. They are opened in
+// order, none after the first that cannot be opened (or is no regular
+// file); file k (from 0) is at file[k % OPEN_AHEAD] while k < next.
+struct opener {
+  opened_file file[OPEN_AHEAD];
+  uint64_t next = 0;
+  int64_t i = 1, j = 1;  // the name of file `next`
+  bool failed = false;
+};
+
 }  // namespace
 
 struct scan_reader {
@@ -59,8 +82,9 @@ struct scan_reader {
   uint64_t remaining = 0;  // files not handed out yet
   bool ended = false;      // a failure was handed out
   bool holding = false;    // the caller holds the slot at `tail`
-  int64_t next_i = 1;      // the next file, when loaded in the caller
-  int64_t next_j = 1;
+  uint64_t loaded = 0;      // files loaded, when loaded in the caller
+
+  opener ahead_of_loading;
 
   slot slots[SLOTS];
 
@@ -112,23 +136,68 @@ void publish(scan_reader* r, position h, bool last) {
   }
 }
 
-void load_ahead(scan_reader* r) {
-  position h = 0;
-  for (int64_t i = 1; i <= r->n; ++i) {
-    for (int64_t j = 1; j <= r->s; ++j) {
-      if (!wait_for_room(r, h)) return;
-      slot& sl = r->slots[h % SLOTS];
-      char name[32];
-      format_scan_name(name, static_cast<int32_t>(i), static_cast<int32_t>(j));
-      sl.status = load_file_into(name, &sl.text, &sl.size);
-      sl.error = sl.status != 0 ? errno : 0;
-      if (sl.status == 0) r->bytes_ahead.fetch_add(sl.size);
-      ++h;
-      const bool failed = sl.status != 0;
-      publish(r, h, failed || (i == r->n && j == r->s));
-      if (failed) return;
+// Opens the files before `end` not opened yet, each with a request to read
+// it ahead.
+void open_up_to(scan_reader* r, uint64_t end) {
+  opener& o = r->ahead_of_loading;
+  const uint64_t total = static_cast<uint64_t>(r->n) * static_cast<uint64_t>(r->s);
+  while (!o.failed && o.next < end && o.next < total) {
+    opened_file& f = o.file[o.next % OPEN_AHEAD];
+    char name[32];
+    format_scan_name(name, static_cast<int32_t>(o.i), static_cast<int32_t>(o.j));
+    if (++o.j > r->s) {
+      o.j = 1;
+      ++o.i;
     }
+    f.fd = open_regular_file(name, &f.size);
+    f.error = f.fd < 0 ? errno : 0;
+    if (f.fd < 0) {
+      o.failed = true;
+    } else {
+      advise_will_read(f.fd);
+    }
+    ++o.next;
   }
+}
+
+// Loads file k (opening it and those after it as far as allowed) into sl.
+void load_file_at(scan_reader* r, uint64_t k, slot* sl) {
+  open_up_to(r, k + OPEN_AHEAD);
+  opened_file& f = r->ahead_of_loading.file[k % OPEN_AHEAD];
+  if (f.fd < 0) {
+    sl->status = 1;
+    sl->error = f.error;
+  } else {
+    sl->status = load_open_file(f.fd, f.size, &sl->text);
+    sl->error = sl->status != 0 ? errno : 0;
+    if (sl->status == 0) sl->size = f.size;
+    f.fd = -1;
+  }
+}
+
+// Closes the files opened ahead and not loaded.
+void close_opened(scan_reader* r) {
+  opener& o = r->ahead_of_loading;
+  for (opened_file& f : o.file) {
+    if (f.fd >= 0) close_file(f.fd);
+    f.fd = -1;
+  }
+}
+
+void load_ahead(scan_reader* r) {
+  const uint64_t total = static_cast<uint64_t>(r->n) * static_cast<uint64_t>(r->s);
+  position h = 0;
+  for (uint64_t k = 0; k < total; ++k) {
+    if (!wait_for_room(r, h)) break;
+    slot& sl = r->slots[h % SLOTS];
+    load_file_at(r, k, &sl);
+    if (sl.status == 0) r->bytes_ahead.fetch_add(sl.size);
+    ++h;
+    const bool failed = sl.status != 0;
+    publish(r, h, failed || k + 1 == total);
+    if (failed) break;
+  }
+  close_opened(r);
 }
 
 // Waits until the loader has published file t.
@@ -165,14 +234,10 @@ void give_back(scan_reader* r) {
 
 int next_in_caller(scan_reader* r, const char** text, std::size_t* size) {
   slot& sl = r->slots[0];
-  char name[32];
-  format_scan_name(name, static_cast<int32_t>(r->next_i), static_cast<int32_t>(r->next_j));
-  if (++r->next_j > r->s) {
-    r->next_j = 1;
-    ++r->next_i;
-  }
-  if (load_file_into(name, &sl.text, &sl.size) != 0) {
+  load_file_at(r, r->loaded++, &sl);
+  if (sl.status != 0) {
     r->ended = true;
+    errno = sl.error;
     return 1;
   }
   *text = sl.text.data.get();
@@ -209,6 +274,8 @@ void scan_reader_stop::operator()(scan_reader* reader) const {
       reader->loader_wake.notify_one();
     }
     reader->loader.join();
+  } else {
+    close_opened(reader);  // the loading thread closes its own
   }
   delete reader;
 }

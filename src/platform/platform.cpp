@@ -118,6 +118,8 @@ int usable_cpu_count() {
   return count;
 }
 
+void advise_will_read(int) {}
+
 int create_unnamed_file(const char*) {
   errno = ENOSYS;
   return -1;
@@ -199,6 +201,14 @@ int stat_open_file(int fd, open_file_info* info) {
 long long read_some(int fd, void* to, std::size_t n) { return ::read(fd, to, n); }
 
 int close_file(int fd) { return ::close(fd); }
+
+void advise_will_read(int fd) {
+#if defined(POSIX_FADV_WILLNEED)
+  ::posix_fadvise(fd, 0, 0, POSIX_FADV_WILLNEED);
+#else
+  (void)fd;
+#endif
+}
 
 std::FILE* open_write_stream(int fd) { return ::fdopen(fd, "wb"); }
 

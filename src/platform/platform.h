@@ -45,6 +45,11 @@ long long read_some(int fd, void* to, std::size_t n);
 
 int close_file(int fd);
 
+// Asks the system to start reading the whole file into its cache now
+// (posix_fadvise POSIX_FADV_WILLNEED), without waiting for it; a hint, so
+// nothing is reported. Nothing on Windows.
+void advise_will_read(int fd);
+
 // A binary stdio stream for writing on fd; closing the stream closes fd.
 std::FILE* open_write_stream(int fd);
 
