@@ -38,6 +38,12 @@ constexpr std::size_t AHEAD_BYTES = std::size_t{4} << 20;
 // only: what is read ahead sits in the system's cache, not here.
 constexpr uint32_t OPEN_AHEAD = 64;
 
+// The request costs a system call per file even when the file is cached, a
+// few per cent of a run on a cached survey; so it is made only once a file
+// about to be loaded is found not cached, which is checked every so many
+// files until it is.
+constexpr uint32_t CACHE_PROBE_EVERY = 16;
+
 // A slot's buffer grows to the largest file it held; loading ahead, one
 // larger than this is given back once parsed, so that large files leave no
 // lasting cost and the idle slots keep SLOTS x 32 KiB at most.
@@ -69,6 +75,8 @@ struct opener {
   uint64_t next = 0;
   int64_t i = 1, j = 1;  // the name of file `next`
   bool failed = false;
+  bool advising = false;     // a file was found not cached: every file is advised
+  uint32_t until_probe = 0;  // files to load before the cache is probed again
 };
 
 }  // namespace
@@ -153,7 +161,7 @@ void open_up_to(scan_reader* r, uint64_t end) {
     f.error = f.fd < 0 ? errno : 0;
     if (f.fd < 0) {
       o.failed = true;
-    } else {
+    } else if (o.advising) {
       advise_will_read(f.fd);
     }
     ++o.next;
@@ -163,7 +171,19 @@ void open_up_to(scan_reader* r, uint64_t end) {
 // Loads file k (opening it and those after it as far as allowed) into sl.
 void load_file_at(scan_reader* r, uint64_t k, slot* sl) {
   open_up_to(r, k + OPEN_AHEAD);
-  opened_file& f = r->ahead_of_loading.file[k % OPEN_AHEAD];
+  opener& o = r->ahead_of_loading;
+  opened_file& f = o.file[k % OPEN_AHEAD];
+  if (!o.advising && f.fd >= 0 && o.until_probe-- == 0) {
+    o.until_probe = CACHE_PROBE_EVERY - 1;
+    if (start_is_cached(f.fd) == 0) {
+      // Not cached: from here on every file is read ahead, starting with
+      // the ones open already.
+      o.advising = true;
+      for (uint64_t m = k; m < o.next; ++m) {
+        if (o.file[m % OPEN_AHEAD].fd >= 0) advise_will_read(o.file[m % OPEN_AHEAD].fd);
+      }
+    }
+  }
   if (f.fd < 0) {
     sl->status = 1;
     sl->error = f.error;

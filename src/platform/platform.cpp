@@ -120,6 +120,8 @@ int usable_cpu_count() {
 
 void advise_will_read(int) {}
 
+int start_is_cached(int) { return -1; }
+
 int create_unnamed_file(const char*) {
   errno = ENOSYS;
   return -1;
@@ -136,6 +138,7 @@ int name_unnamed_file(int, const char*) {
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 #ifdef __linux__
 #include <sched.h>
@@ -207,6 +210,19 @@ void advise_will_read(int fd) {
   ::posix_fadvise(fd, 0, 0, POSIX_FADV_WILLNEED);
 #else
   (void)fd;
+#endif
+}
+
+int start_is_cached(int fd) {
+#if defined(__linux__) && defined(RWF_NOWAIT)
+  char byte;
+  iovec one{&byte, 1};
+  const ssize_t got = ::preadv2(fd, &one, 1, 0, RWF_NOWAIT);
+  if (got >= 0) return 1;
+  return errno == EAGAIN ? 0 : -1;
+#else
+  (void)fd;
+  return -1;
 #endif
 }
 

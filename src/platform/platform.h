@@ -50,6 +50,12 @@ int close_file(int fd);
 // nothing is reported. Nothing on Windows.
 void advise_will_read(int fd);
 
+// Whether the start of the file is in the system's cache already, found by
+// a read that must not wait (Linux's preadv2 with RWF_NOWAIT): 1 when it
+// is (or the file is empty), 0 when reading it would wait for the disk, -1
+// when the system cannot tell (and on Windows).
+int start_is_cached(int fd);
+
 // A binary stdio stream for writing on fd; closing the stream closes fd.
 std::FILE* open_write_stream(int fd);
 
