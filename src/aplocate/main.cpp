@@ -15,12 +15,15 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <new>
 #include <span>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "input/file_io.h"
@@ -28,6 +31,7 @@
 #include "input/scan_text.h"
 #include "input/seq_file.h"
 #include "input/survey.h"
+#include "platform/platform.h"
 #include "radiomap/database.h"
 #include "radiomap/db_reader.h"
 #include "radiomap/locate.h"
@@ -43,6 +47,10 @@ namespace {
 
 constexpr int EXIT_FAILED = 1;
 constexpr int EXIT_USAGE = 2;
+
+struct free_deleter {
+  void operator()(void* p) const { std::free(p); }
+};
 constexpr int EXIT_SCAN_MISSING = 2;
 
 constexpr const char* USAGE =
@@ -215,6 +223,7 @@ struct trial {
   int32_t point = 0;  // from 0
   int32_t scan = 0;   // from 0
   bool ok = false;
+  bool silent = false;  // not located: no access point heard
   const char* why = "";
   double x = 0, y = 0;     // the estimate with k
   double error = 0;        // with k
@@ -259,7 +268,7 @@ int write_error_map(const char* path, const locator& map, const std::vector<doub
                     const std::vector<int32_t>& point_located, int k, const figures& all) {
   radio_map grid_source;
   grid_source.header.num_refpoints = map.n;
-  auto records = std::unique_ptr<refpoint[]>(new (std::nothrow) refpoint[static_cast<std::size_t>(map.n)]);
+  auto records = std::unique_ptr<refpoint[]>(new (std::nothrow) refpoint[static_cast<std::size_t>(map.n)]());
   if (!records) {
     errno = ENOMEM;
     report_system_error("aplocate: no storage for the map");
@@ -348,7 +357,9 @@ int evaluate(const options& opt) {
   }
   // Zero-filled records: the folded map and every scan as parsed.
   std::unique_ptr<refpoint[]> folded(new (std::nothrow) refpoint[count]());
-  std::unique_ptr<refpoint[]> kept(new (std::nothrow) refpoint[scans]());
+  // calloc: fresh pages are zero already, so the largest block is not
+  // written twice.
+  const std::unique_ptr<refpoint[], free_deleter> kept(static_cast<refpoint*>(std::calloc(scans, sizeof(refpoint))));
   if (!folded || !kept) {
     errno = ENOMEM;
     report_system_error("calloc() failed");
@@ -376,51 +387,82 @@ int evaluate(const options& opt) {
     sum_y += map.ys[i];
   }
 
+  // Every scan located without its own point. The points are split between
+  // two threads where two CPUs are usable, each with a locator of its own
+  // (the queries' scratch space); every trial is computed the same either
+  // way, and the figures are gathered afterwards in point order.
   std::vector<trial> trials(scans);
+  const auto locate_points = [&](locator* with, int32_t from, int32_t to) {
+    for (int32_t i = from; i < to; ++i) {
+      const auto p = static_cast<std::size_t>(i);
+      const double tx = with->xs[p], ty = with->ys[p];
+      const double cx = (sum_x - tx) / (n - 1), cy = (sum_y - ty) / (n - 1);
+      for (int32_t j = 0; j < s; ++j) {
+        const std::size_t at = p * static_cast<std::size_t>(s) + static_cast<std::size_t>(j);
+        trial& t = trials[at];
+        t.point = i;
+        t.scan = j;
+        const fingerprint q = fingerprint_of(*with, kept[at]);
+        if (q.count == 0) {
+          t.silent = true;
+          t.why = "no access point heard";
+          continue;
+        }
+        neighbour nearest[LOCATE_MAX_K];
+        const int found = nearest_points(with, q, i, LOCATE_MAX_K, nearest);
+        if (found == 0) {
+          t.why = "shares no access point with the other points";  // the shared method only
+          continue;
+        }
+        t.ok = true;
+        for (int k = 1; k <= LOCATE_MAX_K; ++k) {
+          double x = 0, y = 0;
+          weighted_position(*with, nearest, std::min(k, found), &x, &y);
+          t.by_k[k - 1] = std::hypot(x - tx, y - ty);
+          if (k == opt.k) {
+            t.x = x;
+            t.y = y;
+            t.error = t.by_k[k - 1];
+          }
+        }
+        t.centroid = std::hypot(cx - tx, cy - ty);
+      }
+    }
+  };
+  const int32_t half = n / 2;
+  bool split = false;
+  if (usable_cpu_count() > 1 && n >= 64) {
+    locator second;
+    build_locator(&second, folded.get(), n, opt.method);
+    try {
+      std::thread other(locate_points, &second, half, n);
+      split = true;
+      locate_points(&map, 0, half);
+      other.join();
+    } catch (const std::exception&) {
+      // No thread to be had: the caller locates them all, below.
+    }
+  }
+  if (!split) locate_points(&map, 0, n);
+
   std::vector<double> errors, centroid_errors;
   std::vector<double> k_errors[LOCATE_MAX_K];
   std::vector<double> point_error(count, 0.0);
   std::vector<int32_t> point_located(count, 0);
   std::size_t not_heard = 0, not_shared = 0;
-  for (int32_t i = 0; i < n; ++i) {
-    const auto p = static_cast<std::size_t>(i);
-    const double tx = map.xs[p], ty = map.ys[p];
-    const double cx = (sum_x - tx) / (n - 1), cy = (sum_y - ty) / (n - 1);
-    for (int32_t j = 0; j < s; ++j) {
-      trial& t = trials[p * static_cast<std::size_t>(s) + static_cast<std::size_t>(j)];
-      t.point = i;
-      t.scan = j;
-      const fingerprint q = fingerprint_of(map, kept[p * static_cast<std::size_t>(s) + static_cast<std::size_t>(j)]);
-      if (q.count == 0) {
-        t.why = "no access point heard";
-        ++not_heard;
-        continue;
-      }
-      neighbour nearest[LOCATE_MAX_K];
-      const int found = nearest_points(&map, q, i, LOCATE_MAX_K, nearest);
-      if (found == 0) {
-        t.why = "shares no access point with the other points";  // the shared method only
-        ++not_shared;
-        continue;
-      }
-      t.ok = true;
-      for (int k = 1; k <= LOCATE_MAX_K; ++k) {
-        double x = 0, y = 0;
-        weighted_position(map, nearest, std::min(k, found), &x, &y);
-        t.by_k[k - 1] = std::hypot(x - tx, y - ty);
-        k_errors[k - 1].push_back(t.by_k[k - 1]);
-        if (k == opt.k) {
-          t.x = x;
-          t.y = y;
-          t.error = t.by_k[k - 1];
-        }
-      }
-      t.centroid = std::hypot(cx - tx, cy - ty);
-      errors.push_back(t.error);
-      centroid_errors.push_back(t.centroid);
-      point_error[p] += t.error;
-      ++point_located[p];
+  for (const trial& t : trials) {
+    const auto p = static_cast<std::size_t>(t.point);
+    if (!t.ok) {
+      ++(t.silent ? not_heard : not_shared);
+      continue;
     }
+    for (int k = 1; k <= LOCATE_MAX_K; ++k) k_errors[k - 1].push_back(t.by_k[k - 1]);
+    errors.push_back(t.error);
+    centroid_errors.push_back(t.centroid);
+    point_error[p] += t.error;
+    ++point_located[p];
+  }
+  for (std::size_t p = 0; p < count; ++p) {
     if (point_located[p] > 0) point_error[p] /= point_located[p];
   }
 

@@ -82,10 +82,7 @@ void build_locator(locator* map, const refpoint* records, int32_t n, locate_meth
     map->xs[i] = records[i].x;
     map->ys[i] = records[i].y;
   }
-  map->visited.assign(count, 0);
-  map->change.assign(count, 0.0);
-  map->size.assign(count, 0.0);
-  map->shared.assign(count, 0);
+  map->tallies.assign(count, locator::tally{});
   map->heard.assign(map->holders.size(), 0);
   map->heard_at.assign(map->holders.size(), -1);
 }
@@ -153,7 +150,7 @@ int nearest_points(locator* map, const fingerprint& q, int32_t excluded, int k, 
   k = std::clamp(k, 0, LOCATE_MAX_K);
   if (k == 0) return 0;
   if (++map->query == 0) {  // wrapped: forget every earlier query
-    std::fill(map->visited.begin(), map->visited.end(), 0u);
+    for (locator::tally& t : map->tallies) t.query = 0;
     std::fill(map->heard.begin(), map->heard.end(), 0u);
     map->query = 1;
   }
@@ -177,29 +174,22 @@ int nearest_points(locator* map, const fingerprint& q, int32_t excluded, int k, 
     const double level = q.level[a];
     const double pa = penalty(level, method);
     for (const holding& h : map->holders[id]) {
-      const auto p = static_cast<std::size_t>(h.point);
       if (h.point == excluded) continue;
-      if (map->visited[p] != query) {
-        map->visited[p] = query;
-        map->change[p] = 0;
-        map->size[p] = 0;
-        map->shared[p] = 0;
+      locator::tally& t = map->tallies[static_cast<std::size_t>(h.point)];
+      if (t.query != query) {
+        t = {query, 0, 0.0};
         map->touched.push_back(h.point);
       }
       const double d = level - h.level;
-      map->change[p] += d * d - pa - h.penalty;
-      map->size[p] += d * d + pa + h.penalty;
-      ++map->shared[p];
+      t.change += d * d - pa - h.penalty;
+      ++t.shared;
     }
   }
   if (dense) {  // every point is a candidate, sharing or not
     for (int32_t p = 0; p < map->n; ++p) {
       const auto i = static_cast<std::size_t>(p);
-      if (p == excluded || map->visited[i] == query) continue;
-      map->visited[i] = query;
-      map->change[i] = 0;
-      map->size[i] = 0;
-      map->shared[i] = 0;
+      if (p == excluded || map->tallies[i].query == query) continue;
+      map->tallies[i] = {query, 0, 0.0};
       map->touched.push_back(p);
     }
   }
@@ -209,10 +199,14 @@ int nearest_points(locator* map, const fingerprint& q, int32_t excluded, int k, 
   double largest = 0;  // of the terms' magnitudes, over the union sizes
   for (std::size_t c = 0; c < candidates; ++c) {
     const auto p = static_cast<std::size_t>(map->touched[c]);
-    const double union_size = dense ? 1.0 : q.count + map->points[p].count - map->shared[p];
-    const double t = own + map->penalties[p] + map->change[p];
+    const locator::tally& tally = map->tallies[p];
+    const double union_size = dense ? 1.0 : q.count + map->points[p].count - tally.shared;
+    const double penalties = own + map->penalties[p];
+    const double t = penalties + tally.change;
     map->screened[c] = std::max(t, 0.0) / union_size;
-    largest = std::max(largest, (own + map->penalties[p] + map->size[p]) / union_size);
+    // The terms summed are at most 3 x penalties + change in magnitude: the
+    // squared differences add up to change plus the shared penalties.
+    largest = std::max(largest, (3 * penalties + std::fabs(tally.change)) / union_size);
   }
   // The k-th smallest screening value; a point further than it by more than
   // any rounding of the sums (a few dozen terms, each rounded once, are far

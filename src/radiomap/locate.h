@@ -85,10 +85,12 @@ struct locator {
   std::vector<std::vector<holding>> holders;  // by address id, points ascending
   // Scratch for the query being answered.
   uint32_t query = 0;
-  std::vector<uint32_t> visited;  // by point: the query that last touched it
-  std::vector<double> change;     // by point: what sharing changes in the sum
-  std::vector<double> size;       // by point: the magnitude of the terms summed
-  std::vector<int32_t> shared;    // by point: addresses shared with the query
+  struct tally {
+    uint32_t query = 0;  // the query that last touched the point
+    int32_t shared = 0;  // addresses it shares with that query
+    double change = 0;   // what sharing changes in its sum
+  };
+  std::vector<tally> tallies;     // by point
   std::vector<int32_t> touched;   // the points the query shares an address with
   std::vector<double> screened;   // their screening distances
   std::vector<double> ranked;     // the same, partly sorted
