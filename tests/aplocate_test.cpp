@@ -392,3 +392,34 @@ print("ok")
     EXPECT_NE(svg.substr(fill, 14), "fill=\"#ffffff\"") << cell;
   }
 }
+
+// Where two CPUs are usable the evaluation splits the points between two
+// threads; pinned to one CPU it locates them all in turn. The outputs must
+// be the same byte for byte, on a survey large enough to be split.
+TEST_F(Aplocate, EvaluationIsTheSameOnOneCpuAndTwo) {
+  constexpr int n = 90, s = 3;
+  std::string seq;
+  for (int i = 1; i <= n; ++i) {
+    const int x = (i - 1) % 10, y = (i - 1) / 10;
+    seq += std::to_string(i) + "\t(" + std::to_string(x) + "," + std::to_string(y) + ")\n";
+    for (int j = 1; j <= s; ++j) {
+      std::vector<scan_cell> cells;
+      for (int a = 0; a < 25; ++a) {
+        const int ax = (a % 5) * 2, ay = (a / 5) * 2;
+        const int level = -30 - 4 * (std::abs(ax - x) + std::abs(ay - y)) - (i * 7 + j * 3 + a) % 5;
+        if (level < -95) continue;
+        cells.push_back({"00:00:00:00:00:" + std::to_string(10 + a), "n", std::to_string(level), ""});
+      }
+      std::rotate(cells.begin(), cells.begin() + static_cast<long>(static_cast<std::size_t>(i + j) % cells.size()), cells.end());
+      write_file("scan" + std::to_string(i) + "-" + std::to_string(j), scan_report(cells));
+    }
+  }
+  write_file("seq.txt", seq);
+  const std::vector<std::string> argv{APLOCATE_BINARY, "--evaluate", std::to_string(n), std::to_string(s), "--json"};
+  const auto two = support::run(argv);
+  const auto one = support::run(argv, ".", {.one_cpu = true});
+  ASSERT_EQ(two.exit_code, 0) << two.err;
+  ASSERT_EQ(one.exit_code, 0) << one.err;
+  EXPECT_NE(two.out.find("\"located\": 270"), std::string::npos) << two.out.substr(0, 300);
+  EXPECT_TRUE(one.out == two.out);
+}
