@@ -16,7 +16,6 @@
 
 #include "input/decimal.h"
 #include "input/file_io.h"
-#include "input/scan_reader.h"
 #include "input/seq_file.h"
 #include "input/survey.h"
 #include "radiomap/database.h"
@@ -152,17 +151,10 @@ int main(int argc, char** argv) {
   // Every scan of point 1, then every scan of point 2, and so on, loaded
   // ahead of the parsing where a second CPU can do it.
   survey_failure failed;
-  switch (fold_survey(n, s, xs.get(), ys.get(), folded, later_scans, nullptr, dropped.get(), &failed)) {
-    case SURVEY_OK: break;
-    case SURVEY_SCAN_MISSING: {
-      char name[32];
-      format_scan_name(name, failed.point, failed.scan);
-      std::printf("Failed to open %s\n", name);
-      return EXIT_SCAN_MISSING;
-    }
-    default:
-      report_system_error("malloc failed");
-      return EXIT_FAILED;
+  const int read = fold_survey(n, s, xs.get(), ys.get(), folded, later_scans, nullptr, dropped.get(), &failed);
+  if (read != SURVEY_OK) {
+    report_survey_failure(read, failed);
+    return read == SURVEY_SCAN_MISSING ? EXIT_SCAN_MISSING : EXIT_FAILED;
   }
 
   // Reported only once every scan is read: a run that ends at a missing scan

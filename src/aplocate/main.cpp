@@ -27,7 +27,6 @@
 #include <vector>
 
 #include "input/file_io.h"
-#include "input/scan_reader.h"
 #include "input/scan_text.h"
 #include "input/seq_file.h"
 #include "input/survey.h"
@@ -366,17 +365,10 @@ int evaluate(const options& opt) {
     return EXIT_FAILED;
   }
   survey_failure failed;
-  switch (fold_survey(n, s, xs.get(), ys.get(), folded.get(), nullptr, kept.get(), nullptr, &failed)) {
-    case SURVEY_OK: break;
-    case SURVEY_SCAN_MISSING: {
-      char name[32];
-      format_scan_name(name, failed.point, failed.scan);
-      std::printf("Failed to open %s\n", name);
-      return EXIT_SCAN_MISSING;
-    }
-    default:
-      report_system_error("malloc failed");
-      return EXIT_FAILED;
+  const int read = fold_survey(n, s, xs.get(), ys.get(), folded.get(), nullptr, kept.get(), nullptr, &failed);
+  if (read != SURVEY_OK) {
+    report_survey_failure(read, failed);
+    return read == SURVEY_SCAN_MISSING ? EXIT_SCAN_MISSING : EXIT_FAILED;
   }
 
   locator map;

@@ -2,11 +2,13 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 
 #include "input/scan_reader.h"
 #include "input/scan_text.h"
 #include "radiomap/folding.h"
+#include "report/report.h"
 
 int fold_survey(int32_t n, int32_t s, const int32_t* xs, const int32_t* ys, refpoint* folded,
                 refpoint* later, refpoint* kept, int64_t* dropped, survey_failure* failed) {
@@ -39,4 +41,14 @@ int fold_survey(int32_t n, int32_t s, const int32_t* xs, const int32_t* ys, refp
     average_refpoint(&base);
   }
   return SURVEY_OK;
+}
+
+void report_survey_failure(int status, const survey_failure& failed) {
+  if (status == SURVEY_SCAN_MISSING) {
+    char name[32];
+    format_scan_name(name, failed.point, failed.scan);
+    std::printf("Failed to open %s\n", name);
+  } else {
+    report_system_error("malloc failed");
+  }
 }

@@ -27,3 +27,8 @@ inline constexpr int SURVEY_NO_MEMORY = 2;     // no storage for the reader
 // readings point i dropped for want of a 17th slot.
 int fold_survey(int32_t n, int32_t s, const int32_t* xs, const int32_t* ys, refpoint* folded,
                 refpoint* later, refpoint* kept, int64_t* dropped, survey_failure* failed);
+
+// Says why fold_survey failed, as apfold says it: "Failed to open scan2-1"
+// on standard output for a file, the system-error report "malloc failed"
+// for storage.
+void report_survey_failure(int status, const survey_failure& failed);
